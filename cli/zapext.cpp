@@ -1,0 +1,27 @@
+#include "cli/zapext.h"
+
+#include "sweep/sweep.h"
+
+int ZapextMain(FileSystem* fs, int argc, char** argv, FILE* out) {
+  if (argc < 2) {
+    fputs("\n\n\rSyntax : ZAPEXT <extension> \n\n\r", out);
+    return 1;
+  }
+
+  // The sweep prints absolute paths, so it cannot start without one.
+  CString directory;
+  if (int error = fs->CurrentDirectory(&directory)) {
+    fprintf(out, "Unable to read the current directory, error %d\n", error);
+    return 2;
+  }
+
+  SweepContext sweep;
+  sweep.fs = fs;
+  sweep.out = out;
+  uint32_t count = SweepDirectory(&sweep, nullptr, nullptr, directory, CString(argv[1]));
+  fprintf(out, "removed %u files\n\n", static_cast<unsigned>(count));
+
+  // A listing that never reached its reader is a failure too.
+  if (fflush(out) != 0 || ferror(out)) sweep.failed = true;
+  return sweep.failed ? 2 : 0;
+}

@@ -1,0 +1,75 @@
+// The few file-system operations the tool needs, behind an interface so the
+// sweep can be run against an in-memory file system in tests. Each platform
+// implements it in its own file (file_system_posix.cpp, file_system_win32.cpp).
+#ifndef ZAPEXT_PLATFORM_FILE_SYSTEM_H_
+#define ZAPEXT_PLATFORM_FILE_SYSTEM_H_
+
+#include <stdint.h>
+
+#include <memory>
+
+#include "platform/cstring.h"
+
+// Attribute bits of a directory entry, with the values Windows gives them.
+// A POSIX listing sets only kAttrDirectory.
+const uint32_t kAttrReadOnly = 0x01;
+const uint32_t kAttrDirectory = 0x10;
+const uint32_t kAttrReparsePoint = 0x400;  // a link or junction
+
+// Error code for "the entry was gone before we got to it": a directory that
+// vanished or turned out not to be one, a file removed by someone else. There
+// is nothing to clean there and nothing to report. Platform codes are positive.
+const int kErrorGone = -1;
+
+// One entry of a listing. `name` stays valid until the next Read of the same
+// listing (sweeping a subdirectory does not disturb it).
+struct DirEntry {
+  const char* name = nullptr;
+  uint32_t attributes = 0;
+};
+
+// An open directory listing; destroying it closes it.
+class Listing {
+ public:
+  virtual ~Listing() = default;
+
+  // Fills `entry` with the next entry, "." and ".." included where the
+  // platform lists them. Returns false at the end of the listing or when
+  // reading fails; error() then tells which (0 at the end).
+  virtual bool Read(DirEntry* entry) = 0;
+  virtual int error() const = 0;
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // The separator the platform puts between a directory and a name.
+  virtual char separator() const = 0;
+
+  // Fills `directory` with the absolute path of the current directory.
+  // Returns 0, or the platform's error code.
+  virtual int CurrentDirectory(CString* directory) = 0;
+
+  // Opens the listing of a directory. `parent` is the open listing that holds
+  // it as the entry `name`, or null for the starting directory (the current
+  // directory); `path` is the directory's full text. On failure returns null
+  // and sets `*error` to the platform's code, or to kErrorGone when there is
+  // nothing to list: the directory vanished, or is not a directory (any more).
+  virtual std::unique_ptr<Listing> OpenListing(Listing* parent, const char* name,
+                                               const CString& path, int* error) = 0;
+
+  // Gives the file `name` in the open listing `dir` (full text `path`) the
+  // attribute word `attributes`. Returns 0 or the platform's error code.
+  virtual int SetAttributes(Listing* dir, const char* name, const CString& path,
+                            uint32_t attributes) = 0;
+
+  // Removes the file (never a directory) `name` from the open listing `dir`;
+  // `path` is its full text. Returns 0, kErrorGone, or the platform's code.
+  virtual int RemoveFile(Listing* dir, const char* name, const CString& path) = 0;
+};
+
+// The file system of the machine the tool runs on.
+FileSystem* RealFileSystem();
+
+#endif  // ZAPEXT_PLATFORM_FILE_SYSTEM_H_

@@ -1,0 +1,43 @@
+// Depth-first walk of a directory tree.
+#include "sweep/sweep.h"
+
+#include <string.h>
+
+uint32_t SweepDirectory(SweepContext* sweep, Listing* parent, const char* name,
+                        const CString& directory, const CString& extension) {
+  CString wanted = extension;
+  wanted.MakeUpper();
+
+  int error = 0;
+  std::unique_ptr<Listing> listing = sweep->fs->OpenListing(parent, name, directory, &error);
+  if (!listing) {
+    if (error != kErrorGone) {
+      fprintf(sweep->out, "Unable to list %s, error %d\n", static_cast<const char*>(directory),
+              error);
+      sweep->failed = true;
+    }
+    return 0;
+  }
+
+  uint32_t count = 0;
+  DirEntry entry;
+  while (listing->Read(&entry)) {
+    if (entry.attributes & kAttrDirectory) {
+      // A directory link or junction is passed over: following one could
+      // lead the sweep out of the tree, and removing it is not ours to do.
+      if (entry.attributes & kAttrReparsePoint) continue;
+      if (strcmp(entry.name, ".") == 0 || strcmp(entry.name, "..") == 0) continue;
+      // The listing stays open, its reading paused, while the subtree is swept.
+      count += SweepDirectory(sweep, listing.get(), entry.name,
+                              directory + sweep->fs->separator() + entry.name, extension);
+    } else if (MatchesExtension(entry.name, wanted)) {
+      if (RemoveMatchedFile(sweep, listing.get(), directory, entry)) ++count;
+    }
+  }
+  if (listing->error() != 0) {
+    fprintf(sweep->out, "Unable to list %s, error %d\n", static_cast<const char*>(directory),
+            listing->error());
+    sweep->failed = true;
+  }
+  return count;
+}

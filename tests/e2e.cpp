@@ -1,0 +1,274 @@
+#include "tests/e2e.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const uid_t kNobody = 65534;
+
+// A path in the scenario's notation: "^/x" lies outside, anything else inside.
+std::string OnDisk(const std::string& base, const std::string& path) {
+  if (path.compare(0, 2, "^/") == 0) return base + "/outside/" + path.substr(2);
+  return base + "/work/" + path;
+}
+
+void Check(bool ok, const std::string& what) {
+  if (!ok) FAIL() << what << ": " << strerror(errno);
+}
+
+void MakeParents(const std::string& path) {
+  for (size_t slash = path.find('/', 1); slash != std::string::npos;
+       slash = path.find('/', slash + 1)) {
+    std::string dir = path.substr(0, slash);
+    if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) FAIL() << "mkdir " << dir;
+  }
+}
+
+void Build(const std::string& base, const std::string& spec) {
+  std::string path = spec, target, mark;
+  size_t arrow = spec.find(" -> ");
+  if (arrow != std::string::npos) {
+    path = spec.substr(0, arrow);
+    target = spec.substr(arrow + 4);
+    if (target.compare(0, 2, "^/") == 0) target = OnDisk(base, target);
+  } else if (size_t space = spec.rfind(' '); space != std::string::npos &&
+                                             spec.back() != ' ' && spec[space - 1] != ' ') {
+    std::string word = spec.substr(space + 1);
+    if (word == "ro" || word == "locked" || word == "sealed") {
+      path = spec.substr(0, space);
+      mark = word;
+    }
+  }
+  bool dir = !path.empty() && path.back() == '/';
+  std::string disk = OnDisk(base, dir ? path.substr(0, path.size() - 1) : path);
+  MakeParents(disk);
+  if (!target.empty()) {
+    Check(symlink(target.c_str(), disk.c_str()) == 0, "symlink " + disk);
+  } else if (dir) {
+    Check(mkdir(disk.c_str(), 0755) == 0 || errno == EEXIST, "mkdir " + disk);
+  } else {
+    int fd = open(disk.c_str(), O_CREAT | O_WRONLY | O_EXCL, 0644);
+    Check(fd >= 0, "create " + disk);
+    close(fd);
+  }
+  // Permissions are applied after the whole tree is built; remember them.
+  if (!mark.empty()) {
+    mode_t mode = mark == "ro" ? 0444 : mark == "locked" ? 0 : 0555;
+    Check(chmod(disk.c_str(), mode) == 0, "chmod " + disk);
+  }
+}
+
+// A chain of directories below work/deep, relative to each other, so its
+// length is not limited by PATH_MAX.
+const char kDeepName[] = "a-rather-long-directory-name-to-pass-path-limits";
+
+void BuildDeep(const std::string& base, int levels) {
+  std::string top = base + "/work/deep";
+  ASSERT_EQ(0, mkdir(top.c_str(), 0755));
+  int fd = open(top.c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(fd, 0);
+  for (int i = 0; i < levels; ++i) {
+    ASSERT_EQ(0, mkdirat(fd, kDeepName, 0755));
+    int next = openat(fd, kDeepName, O_RDONLY | O_DIRECTORY);
+    close(fd);
+    ASSERT_GE(next, 0);
+    fd = next;
+    for (const char* name : {"x.bak", "keep.txt"}) close(openat(fd, name, O_CREAT | O_WRONLY, 0644));
+  }
+  close(fd);
+}
+
+// Everything below `fd`, in the scenario's notation, relative to `prefix`.
+void ListTree(int fd, const std::string& prefix, std::vector<std::string>* out) {
+  DIR* dir = fdopendir(fd);
+  ASSERT_NE(nullptr, dir);
+  while (struct dirent* d = readdir(dir)) {
+    std::string name = d->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st;
+    ASSERT_EQ(0, fstatat(dirfd(dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW));
+    if (S_ISDIR(st.st_mode)) {
+      out->push_back(prefix + name + "/");
+      fchmodat(dirfd(dir), d->d_name, 0755, 0);  // locked ones too
+      int sub = openat(dirfd(dir), d->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+      ASSERT_GE(sub, 0) << name;
+      ListTree(sub, prefix + name + "/", out);
+    } else {
+      out->push_back(prefix + name);
+    }
+  }
+  closedir(dir);
+}
+
+std::vector<std::string> Remaining(const std::string& base) {
+  std::vector<std::string> out;
+  for (const char* part : {"work", "outside"}) {
+    int fd = open((base + "/" + part).c_str(), O_RDONLY | O_DIRECTORY);
+    EXPECT_GE(fd, 0);
+    if (fd >= 0) ListTree(fd, std::string(part) == "work" ? "" : "^/", &out);
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+int Run(const std::vector<std::string>& command, const std::vector<std::string>& environment,
+        const std::string& cwd, const std::string& output) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    int fd = open(output.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+    if (fd < 0 || dup2(fd, 1) < 0 || chdir(cwd.c_str()) != 0) _exit(127);
+    for (const std::string& e : environment) putenv(strdup(e.c_str()));
+    std::vector<char*> argv;
+    for (const std::string& a : command) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status)) << "the tool was killed by signal " << WTERMSIG(status);
+  return WEXITSTATUS(status);
+}
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+// The path a line speaks of, or "" for a line that names none.
+std::string PathOf(const std::string& line) {
+  for (const char* head : {"removing ", "Unable to remove read-only for ", "Unable to remove ",
+                           "Unable to list "}) {
+    if (line.compare(0, strlen(head), head) != 0) continue;
+    std::string path = line.substr(strlen(head));
+    size_t error = path.rfind(", error ");
+    return head[0] == 'r' || error == std::string::npos ? path : path.substr(0, error);
+  }
+  return "";
+}
+
+// Each directory's lines must stand together: a subtree is swept whole when
+// its directory is met, and a failed removal is reported right after it.
+void CheckOrder(const std::vector<std::string>& lines, const std::string& root, char sep) {
+  std::map<std::string, std::pair<size_t, size_t>> spans;  // first and last line
+  std::map<std::string, size_t> counts;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    std::string path = PathOf(lines[i]);
+    ASSERT_EQ(0u, path.compare(0, root.size(), root)) << lines[i];
+    for (size_t at = root.size() + 1; (at = path.find(sep, at)) != std::string::npos; ++at) {
+      std::string dir = path.substr(0, at);
+      if (!counts[dir]++) spans[dir].first = i;
+      spans[dir].second = i;
+    }
+    if (lines[i].compare(0, 17, "Unable to remove ") == 0 &&
+        lines[i].compare(0, 30, "Unable to remove read-only for") != 0) {
+      ASSERT_GT(i, 0u);
+      EXPECT_EQ("removing " + path, lines[i - 1]);
+    }
+  }
+  for (const auto& span : spans)
+    EXPECT_EQ(span.second.second - span.second.first + 1, counts[span.first])
+        << "the lines of " << span.first << " are not together";
+}
+
+}  // namespace
+
+std::vector<Scenario> ScenariosFor(unsigned runner) {
+  std::vector<Scenario> out;
+  for (const Scenario& s : Scenarios())
+    if (s.runners & runner) out.push_back(s);
+  return out;
+}
+
+std::string ScenarioName(const Scenario& scenario) { return scenario.name; }
+
+void PrintTo(const Scenario& scenario, std::ostream* os) { *os << scenario.name; }
+
+void RunScenario(const Runner& runner, const Scenario& scenario) {
+  char base_template[] = "/tmp/zapext-e2e.XXXXXX";
+  ASSERT_NE(nullptr, mkdtemp(base_template));
+  char* real = realpath(base_template, nullptr);
+  std::string base = real;
+  free(real);
+  for (const char* part : {"/work", "/outside"}) ASSERT_EQ(0, mkdir((base + part).c_str(), 0755));
+
+  for (const std::string& entry : scenario.tree) Build(base, entry);
+  if (scenario.deep_levels) BuildDeep(base, scenario.deep_levels);
+
+  std::vector<std::string> command = runner.command;
+  command.insert(command.end(), scenario.args.begin(), scenario.args.end());
+  if (scenario.unprivileged && geteuid() == 0) {
+    ASSERT_EQ(0, system(("chown -hR 65534:65534 " + base).c_str()));
+    chmod(base.c_str(), 0755);
+    command.insert(command.begin(), {"setpriv", "--reuid=" + std::to_string(kNobody),
+                                     "--regid=" + std::to_string(kNobody), "--clear-groups"});
+  }
+
+  std::string output_file = base + "/output";
+  int status = Run(command, runner.environment, base + "/work", output_file);
+  std::ifstream in(output_file, std::ios::binary);
+  std::stringstream read;
+  read << in.rdbuf();
+  std::string output = read.str();
+
+  // What was expected, in the platform's form.
+  std::string root = runner.root_text(base + "/work");
+  std::string sep(1, runner.separator);
+  std::string eol = runner.line_end;
+  std::vector<std::string> lines;
+  for (const std::string& line : scenario.lines)
+    lines.push_back(Replace(Replace(line, "/", sep), "@", root));
+  std::vector<std::string> left = scenario.left;
+  std::string deep = "deep/";
+  for (int i = 0; i < scenario.deep_levels; ++i) {
+    deep += kDeepName;
+    lines.push_back("removing " + Replace(Replace("@/" + deep + "/x.bak", "/", sep), "@", root));
+    left.push_back(deep + "/");
+    left.push_back(deep + "/keep.txt");
+    deep += "/";
+  }
+  if (scenario.deep_levels) left.push_back("deep/");
+  std::sort(left.begin(), left.end());
+
+  EXPECT_EQ(scenario.status, status);
+  if (scenario.exact) {
+    EXPECT_EQ(Replace(scenario.exact, "\n", eol), output);
+  } else {
+    std::string total = "removed " + std::to_string(scenario.total) + " files" + eol + eol;
+    ASSERT_GE(output.size(), total.size()) << output;
+    EXPECT_EQ(total, output.substr(output.size() - total.size()));
+    std::vector<std::string> got;
+    std::string body = output.substr(0, output.size() - total.size());
+    for (size_t at = 0, end; at < body.size(); at = end + eol.size()) {
+      end = body.find(eol, at);
+      if (end == std::string::npos) {
+        ADD_FAILURE() << "output does not end its lines: " << body.substr(at);
+        break;
+      }
+      got.push_back(body.substr(at, end - at));
+    }
+    CheckOrder(got, root, runner.separator);
+    std::sort(got.begin(), got.end());
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines, got);
+  }
+  EXPECT_EQ(left, Remaining(base));
+
+  ASSERT_EQ(0, system(("chmod -R u+rwx " + base + " && rm -rf " + base).c_str()));
+}

@@ -1,0 +1,263 @@
+// The sweep and the front end against the in-memory file system, through
+// every failure it can meet.
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <functional>
+
+#include <gtest/gtest.h>
+
+#include "cli/zapext.h"
+#include "tests/virtual_file_system.h"
+
+namespace {
+
+struct Outcome {
+  int status;
+  std::string output;
+};
+
+Outcome RunZapext(VirtualFileSystem* fs, std::vector<std::string> args) {
+  args.insert(args.begin(), "zapext");
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  char* buffer = nullptr;
+  size_t size = 0;
+  FILE* out = open_memstream(&buffer, &size);
+  int status = ZapextMain(fs, static_cast<int>(args.size()), argv.data(), out);
+  fclose(out);
+  Outcome run{status, std::string(buffer, size)};
+  free(buffer);
+  return run;
+}
+
+const uint32_t kFile = 0x20;  // archive, as a fresh file on Windows
+const uint32_t kReadOnly = kFile | kAttrReadOnly;
+const uint32_t kDirLink = kAttrDirectory | kAttrReparsePoint;
+
+struct SweepCase {
+  const char* title;
+  std::function<void(VirtualFileSystem*)> setup;
+  std::vector<std::string> args;
+  const char* output;
+  int status;
+  std::vector<std::string> left;  // the tree afterwards
+};
+
+const SweepCase kSweepCases[] = {
+    {"no argument: syntax message, nothing touched",
+     [](VirtualFileSystem* fs) { fs->AddFile("a.bak"); },
+     {},
+     "\n\n\rSyntax : ZAPEXT <extension> \n\n\r",
+     1,
+     {"a.bak"}},
+    {"subtree lines stand at the directory's place; directories stay",
+     [](VirtualFileSystem* fs) {
+       fs->AddFile("a.bak");
+       fs->AddDirectory("old.bak");
+       fs->AddFile("old.bak/x.BAK");
+       fs->AddFile("old.bak/deep/y.Bak");
+       fs->AddFile("keep.txt");
+       fs->AddFile("bak");
+     },
+     {"bak", "ignored", "words"},
+     "removing /work/a.bak\n"
+     "removing /work/old.bak/x.BAK\n"
+     "removing /work/old.bak/deep/y.Bak\n"
+     "removing /work/bak\n"
+     "removed 4 files\n\n",
+     0,
+     {"old.bak/", "old.bak/deep/", "keep.txt"}},
+    {"nothing matches",
+     [](VirtualFileSystem* fs) { fs->AddFile("a.bak"); },
+     {"*.bak"},
+     "removed 0 files\n\n",
+     0,
+     {"a.bak"}},
+    {"current directory unreadable: nothing touched",
+     [](VirtualFileSystem* fs) {
+       fs->AddFile("a.bak");
+       fs->current_directory_error = ENOENT;
+     },
+     {"bak"},
+     "Unable to read the current directory, error 2\n",
+     2,
+     {"a.bak"}},
+    {"a directory that cannot be listed is reported; its siblings still count",
+     [](VirtualFileSystem* fs) {
+       fs->AddFile("d1/a.bak");
+       fs->AddFile("locked/b.bak");
+       fs->AddFile("d2/c.bak");
+       fs->open_errors["locked"] = EACCES;
+     },
+     {"bak"},
+     "removing /work/d1/a.bak\n"
+     "Unable to list /work/locked, error 13\n"
+     "removing /work/d2/c.bak\n"
+     "removed 2 files\n\n",
+     2,
+     {"d1/", "locked/", "locked/b.bak", "d2/"}},
+    {"the starting directory cannot be listed",
+     [](VirtualFileSystem* fs) {
+       fs->AddFile("a.bak");
+       fs->open_errors[""] = EACCES;
+     },
+     {"bak"},
+     "Unable to list /work, error 13\n"
+     "removed 0 files\n\n",
+     2,
+     {"a.bak"}},
+    {"a listing that breaks off keeps what was done so far",
+     [](VirtualFileSystem* fs) {
+       fs->AddFile("d/a.bak");
+       fs->AddFile("d/b.bak");
+       fs->AddFile("e.bak");
+       fs->read_errors["d"] = {3, EIO};  // ".", "..", a.bak, then the failure
+     },
+     {"bak"},
+     "removing /work/d/a.bak\n"
+     "Unable to list /work/d, error 5\n"
+     "removing /work/e.bak\n"
+     "removed 2 files\n\n",
+     2,
+     {"d/", "d/b.bak"}},
+    {"read-only files are released, then removed and counted",
+     [](VirtualFileSystem* fs) { fs->AddFile("r.bak", kReadOnly); },
+     {"bak"},
+     "removing /work/r.bak\n"
+     "removed 1 files\n\n",
+     0,
+     {}},
+    {"a refused release: one line, the file stays as it was, not counted",
+     [](VirtualFileSystem* fs) {
+       fs->AddFile("r.bak", kReadOnly);
+       fs->AddFile("s.bak");
+       fs->attribute_errors["r.bak"] = 5;
+     },
+     {"bak"},
+     "Unable to remove read-only for /work/r.bak, error 5\n"
+     "removing /work/s.bak\n"
+     "removed 1 files\n\n",
+     2,
+     {"r.bak"}},
+    {"a refused removal is reported, not counted",
+     [](VirtualFileSystem* fs) {
+       fs->AddFile("busy.bak");
+       fs->AddFile("ok.bak");
+       fs->remove_errors["busy.bak"] = 32;
+     },
+     {"bak"},
+     "removing /work/busy.bak\n"
+     "Unable to remove /work/busy.bak, error 32\n"
+     "removing /work/ok.bak\n"
+     "removed 1 files\n\n",
+     2,
+     {"busy.bak"}},
+    {"a file someone else removed first is neither counted nor reported",
+     [](VirtualFileSystem* fs) {
+       fs->AddFile("gone.bak");
+       fs->vanish_before_remove.push_back("gone.bak");
+     },
+     {"bak"},
+     "removing /work/gone.bak\n"
+     "removed 0 files\n\n",
+     0,
+     {}},
+    {"a directory that vanished before it was listed is passed over silently",
+     [](VirtualFileSystem* fs) {
+       fs->AddFile("d/a.bak");
+       fs->open_errors["d"] = kErrorGone;
+     },
+     {"bak"},
+     "removed 0 files\n\n",
+     0,
+     {"d/", "d/a.bak"}},
+    {"directory links are never entered nor removed",
+     [](VirtualFileSystem* fs) {
+       fs->AddDirectory("link.bak", kDirLink);
+       fs->AddFile("link.bak/inside.bak");
+     },
+     {"bak"},
+     "removed 0 files\n\n",
+     0,
+     {"link.bak/", "link.bak/inside.bak"}},
+    {"only '.' and '..' themselves are passed over",
+     [](VirtualFileSystem* fs) {
+       fs->AddFile(".../a.bak");
+       fs->AddFile("../b.bak");  // a name the fake takes as is: nested under ".."
+       fs->AddFile("x/.bak");
+     },
+     {"bak"},
+     "removing /work/.../a.bak\n"
+     "removing /work/x/.bak\n"
+     "removed 2 files\n\n",
+     0,
+     {".../", "../", "../b.bak", "x/"}},
+    {"an empty extension removes names that end in a dot",
+     [](VirtualFileSystem* fs) {
+       fs->AddFile("a.");
+       fs->AddFile("b");
+     },
+     {""},
+     "removing /work/a.\n"
+     "removed 1 files\n\n",
+     0,
+     {"b"}},
+};
+
+TEST(SweepTest, Cases) {
+  for (const SweepCase& c : kSweepCases) {
+    SCOPED_TRACE(c.title);
+    VirtualFileSystem fs;
+    c.setup(&fs);
+    Outcome run = RunZapext(&fs, c.args);
+    EXPECT_EQ(c.output, run.output);
+    EXPECT_EQ(c.status, run.status);
+    EXPECT_EQ(c.left, fs.Tree());
+    EXPECT_EQ(0, fs.open_listings);
+  }
+}
+
+// "../b.bak" above is only reachable if ".." is swept as a name: it must not be.
+TEST(SweepTest, DotDotWithoutDirectoryBitIsAFile) {
+  VirtualFileSystem fs;
+  fs.AddFile("..", kFile);
+  Outcome run = RunZapext(&fs, {""});
+  EXPECT_EQ("removing /work/..\nremoved 1 files\n\n", run.output);
+}
+
+TEST(SweepTest, ReleasedAttributeComesBackWhenRemovalFails) {
+  VirtualFileSystem fs;
+  fs.AddFile("r.bak", kReadOnly | 0x02);
+  fs.remove_errors["r.bak"] = 32;
+  Outcome run = RunZapext(&fs, {"BAK"});
+  EXPECT_EQ(2, run.status);
+  EXPECT_EQ(kReadOnly | 0x02, fs.AttributesOf("r.bak"));
+}
+
+TEST(SweepTest, DriveRootGivesTwoSeparators) {
+  VirtualFileSystem fs("C:\\", '\\');
+  fs.AddFile("a.bak");
+  fs.AddFile("old/b.bak");
+  Outcome run = RunZapext(&fs, {"bak"});
+  EXPECT_EQ("removing C:\\\\a.bak\nremoving C:\\\\old\\b.bak\nremoved 2 files\n\n", run.output);
+}
+
+TEST(SweepTest, OneOpenListingPerLevel) {
+  VirtualFileSystem fs;
+  std::string path;
+  for (int i = 0; i < 50; ++i) {
+    path += "d/";
+    fs.AddFile(path + "x.bak");
+    fs.AddFile(path + "y.txt");
+  }
+  Outcome run = RunZapext(&fs, {"bak"});
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ(51, fs.max_open_listings);
+  EXPECT_EQ(0, fs.open_listings);
+  EXPECT_EQ(50u, fs.removals.size());
+}
+
+}  // namespace

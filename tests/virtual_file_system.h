@@ -1,0 +1,63 @@
+// An in-memory file system for the tests: a tree of directories and files in
+// which any operation can be made to fail, and which records what was asked.
+#ifndef ZAPEXT_TESTS_VIRTUAL_FILE_SYSTEM_H_
+#define ZAPEXT_TESTS_VIRTUAL_FILE_SYSTEM_H_
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/file_system.h"
+
+class VirtualFileSystem : public FileSystem {
+ public:
+  // `root` is the current directory's text, as the platform would give it.
+  explicit VirtualFileSystem(std::string root = "/work", char separator = '/');
+  ~VirtualFileSystem() override;
+
+  // Entries are named by their path below the root, with '/' between names,
+  // and listed in the order they were added. Missing parents are created.
+  void AddDirectory(const std::string& path, uint32_t attributes = kAttrDirectory);
+  void AddFile(const std::string& path, uint32_t attributes = 0x20);
+  bool Exists(const std::string& path) const;
+  uint32_t AttributesOf(const std::string& path) const;
+  // Every path below the root, in listing order, directories with a '/'.
+  std::vector<std::string> Tree() const;
+
+  // Failures to inject, by path below the root ("" is the root itself).
+  int current_directory_error = 0;
+  std::map<std::string, int> open_errors;
+  std::map<std::string, std::pair<size_t, int>> read_errors;  // after n entries
+  std::map<std::string, int> attribute_errors;
+  std::map<std::string, int> remove_errors;
+  // Removed by "someone else" between listing and removal.
+  std::vector<std::string> vanish_before_remove;
+
+  // What the tool asked for.
+  int open_listings = 0;
+  int max_open_listings = 0;
+  std::vector<std::string> removals;  // every removal attempt, by path below the root
+
+  // FileSystem
+  char separator() const override { return separator_; }
+  int CurrentDirectory(CString* directory) override;
+  std::unique_ptr<Listing> OpenListing(Listing* parent, const char* name, const CString& path,
+                                       int* error) override;
+  int SetAttributes(Listing* dir, const char* name, const CString& path,
+                    uint32_t attributes) override;
+  int RemoveFile(Listing* dir, const char* name, const CString& path) override;
+
+  struct Node;
+
+ private:
+  Node* Find(const std::string& path) const;
+  Node* Make(const std::string& path, uint32_t attributes);
+  Node* ChildOf(Listing* dir, const char* name, const CString& path);
+
+  std::string root_;
+  char separator_;
+  std::unique_ptr<Node> top_;
+};
+
+#endif  // ZAPEXT_TESTS_VIRTUAL_FILE_SYSTEM_H_
