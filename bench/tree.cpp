@@ -1,0 +1,214 @@
+// Builds, restores and checks the benchmark's trees.
+//
+//   zapext-bench-tree count SHAPE              prints "dirs keep match"
+//   zapext-bench-tree build SHAPE DIR BATCHES  DIR/tree without its matching
+//                                              files, and BATCHES batches of
+//                                              empty files for them in DIR/pool
+//   zapext-bench-tree restore SHAPE DIR BATCH  moves a batch into place
+//   zapext-bench-tree verify SHAPE DIR OUTPUT [total]
+//       checks that exactly the matching files are gone and that OUTPUT
+//       announces each of them once ("removing PATH", any order), followed by
+//       the total line when "total" is given
+//
+// Creating files soon after many were deleted is slow on ext4 without a
+// journal (freed inodes are passed over for a while, one by one), so every
+// file a run will remove is created up front, before anything is deleted,
+// and renamed into place when its run comes.
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+#include "bench/shapes.h"
+
+namespace {
+
+[[noreturn]] void Die(const std::string& what) {
+  fprintf(stderr, "zapext-bench-tree: %s: %s\n", what.c_str(), strerror(errno));
+  exit(1);
+}
+
+int OpenDir(int at, const std::string& name) {
+  int fd = openat(at, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) Die("open " + name);
+  return fd;
+}
+
+void MakeDir(int at, const std::string& name) {
+  if (mkdirat(at, name.c_str(), 0755) != 0) Die("mkdir " + name);
+}
+
+void MakeFile(int at, const std::string& name) {
+  int fd = openat(at, name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644);
+  if (fd < 0) Die("create " + name);
+  close(fd);
+}
+
+// The tree below the open directory `fd`, without its matching files.
+void BuildTree(int fd, const PlanDir& dir) {
+  for (const std::string& name : dir.keep) MakeFile(fd, name);
+  for (const PlanDir& sub : dir.dirs) {
+    MakeDir(fd, sub.name);
+    int sub_fd = OpenDir(fd, sub.name);
+    BuildTree(sub_fd, sub);
+    close(sub_fd);
+  }
+}
+
+// Moves the next files of the batch `pool` to the matching names of the tree.
+void Restore(int fd, const PlanDir& dir, int pool, size_t* next) {
+  for (const std::string& name : dir.match) {
+    std::string from = std::to_string((*next)++);
+    if (renameat(pool, from.c_str(), fd, name.c_str()) != 0) Die("rename " + from + " to " + name);
+  }
+  for (const PlanDir& sub : dir.dirs) {
+    int sub_fd = OpenDir(fd, sub.name);
+    Restore(sub_fd, sub, pool, next);
+    close(sub_fd);
+  }
+}
+
+std::vector<std::string> Listing(int fd) {
+  std::vector<std::string> names;
+  DIR* dir = fdopendir(dup(fd));
+  if (!dir) Die("list");
+  while (struct dirent* d = readdir(dir))
+    if (strcmp(d->d_name, ".") != 0 && strcmp(d->d_name, "..") != 0) names.push_back(d->d_name);
+  closedir(dir);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Counts what differs from a tree whose matching files are gone, and collects
+// the lines that should announce them.
+size_t Verify(int fd, const PlanDir& dir, const std::string& path,
+              std::vector<std::string>* removed) {
+  std::vector<std::string> expected = dir.keep;
+  for (const PlanDir& sub : dir.dirs) expected.push_back(sub.name);
+  std::sort(expected.begin(), expected.end());
+  std::vector<std::string> found = Listing(fd);
+  size_t wrong = 0;
+  if (found != expected) {
+    std::vector<std::string> diff;
+    std::set_symmetric_difference(found.begin(), found.end(), expected.begin(), expected.end(),
+                                  std::back_inserter(diff));
+    for (const std::string& name : diff)
+      fprintf(stderr, "%s/%s: %s\n", path.c_str(), name.c_str(),
+              std::binary_search(found.begin(), found.end(), name) ? "left over" : "missing");
+    wrong += diff.size();
+  }
+  for (const std::string& name : dir.match) removed->push_back("removing " + path + "/" + name);
+  for (const PlanDir& sub : dir.dirs) {
+    int sub_fd = OpenDir(fd, sub.name);
+    wrong += Verify(sub_fd, sub, path + "/" + sub.name, removed);
+    close(sub_fd);
+  }
+  return wrong;
+}
+
+std::vector<std::string> Lines(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) Die("read " + file);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+int VerifyRun(const PlanDir& top, const std::string& dir, const std::string& output,
+              bool total) {
+  char real[PATH_MAX];
+  if (!realpath((dir + "/tree").c_str(), real)) Die("realpath " + dir);
+  int fd = OpenDir(AT_FDCWD, real);
+  std::vector<std::string> expected;
+  size_t wrong = Verify(fd, top, real, &expected);
+  close(fd);
+
+  std::vector<std::string> lines = Lines(output);
+  if (total) {
+    std::string last = "removed " + std::to_string(expected.size()) + " files";
+    if (lines.size() < 2 || lines[lines.size() - 2] != last || !lines.back().empty()) {
+      fprintf(stderr, "%s: does not end in \"%s\" and an empty line\n", output.c_str(),
+              last.c_str());
+      ++wrong;
+    }
+    lines.resize(lines.size() < 2 ? 0 : lines.size() - 2);
+  }
+  std::sort(lines.begin(), lines.end());
+  std::sort(expected.begin(), expected.end());
+  if (lines != expected) {
+    fprintf(stderr, "%s: %zu lines, %zu expected, not the same set\n", output.c_str(),
+            lines.size(), expected.size());
+    ++wrong;
+  }
+  return wrong == 0 ? 0 : 1;
+}
+
+int Build(const PlanDir& top, const std::string& dir, size_t batches) {
+  MakeDir(AT_FDCWD, dir);
+  int fd = OpenDir(AT_FDCWD, dir);
+  MakeDir(fd, "tree");
+  int tree = OpenDir(fd, "tree");
+  BuildTree(tree, top);
+  close(tree);
+  MakeDir(fd, "pool");
+  int pool = OpenDir(fd, "pool");
+  size_t match = Count(top).match;
+  for (size_t b = 0; b < batches; ++b) {
+    std::string name = std::to_string(b);
+    MakeDir(pool, name);
+    int batch = OpenDir(pool, name);
+    for (size_t i = 0; i < match; ++i) MakeFile(batch, std::to_string(i));
+    close(batch);
+  }
+  close(pool);
+  close(fd);
+  return 0;
+}
+
+int RestoreBatch(const PlanDir& top, const std::string& dir, const std::string& batch) {
+  int tree = OpenDir(AT_FDCWD, dir + "/tree");
+  int pool = OpenDir(AT_FDCWD, dir + "/pool/" + batch);
+  size_t next = 0;
+  Restore(tree, top, pool, &next);
+  close(pool);
+  close(tree);
+  return 0;
+}
+
+int Usage() {
+  fputs("usage: zapext-bench-tree count SHAPE | build SHAPE DIR BATCHES |"
+        " restore SHAPE DIR BATCH | verify SHAPE DIR OUTPUT [total]\n",
+        stderr);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) return Usage();
+  std::string command = argv[1];
+  PlanDir top;
+  if (!MakeShape(argv[2], &top)) {
+    fprintf(stderr, "zapext-bench-tree: no shape %s\n", argv[2]);
+    return 2;
+  }
+  if (command == "count" && argc == 3) {
+    PlanCounts counts = Count(top);
+    printf("%zu %zu %zu\n", counts.dirs, counts.keep, counts.match);
+    return 0;
+  }
+  if (command == "build" && argc == 5) return Build(top, argv[3], strtoul(argv[4], nullptr, 10));
+  if (command == "restore" && argc == 5) return RestoreBatch(top, argv[3], argv[4]);
+  if (command == "verify" && (argc == 5 || (argc == 6 && strcmp(argv[5], "total") == 0)))
+    return VerifyRun(top, argv[3], argv[4], argc == 6);
+  return Usage();
+}
