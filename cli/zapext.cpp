@@ -18,7 +18,7 @@ int ZapextMain(FileSystem* fs, int argc, char** argv, FILE* out) {
   SweepContext sweep;
   sweep.fs = fs;
   sweep.out = out;
-  uint32_t count = SweepDirectory(&sweep, nullptr, nullptr, directory, CString(argv[1]));
+  uint32_t count = SweepDirectory(&sweep, nullptr, nullptr, &directory, CString(argv[1]));
   fprintf(out, "removed %u files\n\n", static_cast<unsigned>(count));
 
   // A listing that never reached its reader is a failure too.

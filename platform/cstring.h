@@ -18,6 +18,12 @@ class CString {
   CString& operator+=(const char* text) { text_ += text; return *this; }
   CString& operator+=(char c) { text_ += c; return *this; }
 
+  // Keeps the first `length` characters (a shorter text stays as it is); the
+  // storage stays for reuse.
+  void Truncate(int length) {
+    if (length >= 0 && static_cast<size_t>(length) < text_.size()) text_.resize(length);
+  }
+
   // Upper-cases in place, as the platform folds letters: ASCII a-z on POSIX,
   // the active ANSI code page on Windows. The length never changes.
   void MakeUpper();

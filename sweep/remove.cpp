@@ -23,10 +23,9 @@ bool MatchesExtension(const char* name, const CString& wanted) {
   return extension == wanted;
 }
 
-bool RemoveMatchedFile(SweepContext* sweep, Listing* dir, const CString& directory,
+bool RemoveMatchedFile(SweepContext* sweep, Listing* dir, const CString& path,
                        const DirEntry& entry) {
   FileSystem* fs = sweep->fs;
-  CString path = directory + fs->separator() + entry.name;
 
   bool released = false;
   if (entry.attributes & kAttrReadOnly) {

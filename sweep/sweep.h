@@ -17,11 +17,14 @@ struct SweepContext {
   bool failed = false;
 };
 
-// Sweeps the directory `directory` (its full text), which is the entry `name`
+// Sweeps the directory whose full text is `path`, which is the entry `name`
 // of the open listing `parent`, or the current directory when `parent` is
 // null, and every directory beneath it. Returns how many files it removed.
-uint32_t SweepDirectory(SweepContext* sweep, Listing* parent, const char* name,
-                        const CString& directory, const CString& extension);
+// `path` is the sweep's one path buffer: each level adds an entry's name to
+// it and cuts it back, so it holds the same text again on return, and the
+// memory for paths follows the longest path, not the number of levels.
+uint32_t SweepDirectory(SweepContext* sweep, Listing* parent, const char* name, CString* path,
+                        const CString& extension);
 
 // The upper-cased text after the last dot of `name`, or the whole name,
 // upper-cased, when it has no dot.
@@ -30,10 +33,10 @@ CString ExtensionOf(const CString& name);
 // Whether ExtensionOf(name) equals `wanted`, which is already upper-cased.
 bool MatchesExtension(const char* name, const CString& wanted);
 
-// Removes the matching file `entry` of the open listing `dir` of `directory`,
-// releasing its read-only attribute first where it has one. Returns true when
-// the file was removed and counts.
-bool RemoveMatchedFile(SweepContext* sweep, Listing* dir, const CString& directory,
+// Removes the matching file `entry` of the open listing `dir`, whose full
+// text is `path`, releasing its read-only attribute first where it has one.
+// Returns true when the file was removed and counts.
+bool RemoveMatchedFile(SweepContext* sweep, Listing* dir, const CString& path,
                        const DirEntry& entry);
 
 #endif  // ZAPEXT_SWEEP_SWEEP_H_
