@@ -21,8 +21,8 @@ const uint32_t kAttrReparsePoint = 0x400;  // a link or junction
 // is nothing to clean there and nothing to report. Platform codes are positive.
 const int kErrorGone = -1;
 
-// One entry of a listing. `name` stays valid until the next Read of the same
-// listing (sweeping a subdirectory does not disturb it).
+// One entry of a listing. `name` stays valid until the next Read of any
+// listing: a listing opened below may reuse the memory it is in.
 struct DirEntry {
   const char* name = nullptr;
   uint32_t attributes = 0;

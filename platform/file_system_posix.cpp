@@ -9,40 +9,80 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <vector>
+
 #include "platform/file_system.h"
 
 namespace {
 
+class PosixListing;
+
+// Entries are read in large blocks into one buffer that all listings share:
+// only the deepest open listing reads at any moment. Before another listing
+// fills it, the one whose unread entries are there moves them to a copy of
+// its own, usually a few names. So memory follows the depth of the tree, not
+// the size of its directories, and a wide directory still takes few reads.
+struct EntryBuffer {
+  alignas(struct dirent64) char data[32 * 1024];
+  PosixListing* holder = nullptr;
+};
+
 class PosixListing : public Listing {
  public:
-  explicit PosixListing(DIR* dir) : dir_(dir) {}
-  ~PosixListing() override { closedir(dir_); }
+  PosixListing(int fd, EntryBuffer* shared) : fd_(fd), shared_(shared) {}
+  ~PosixListing() override {
+    if (shared_->holder == this) shared_->holder = nullptr;
+    close(fd_);
+  }
 
   bool Read(DirEntry* entry) override {
-    errno = 0;
-    struct dirent* d = readdir(dir_);
-    if (!d) {
-      error_ = errno;
-      return false;
-    }
+    if (next_ == end_ && !Fill()) return false;
+    const struct dirent64* d = reinterpret_cast<const struct dirent64*>(next_);
+    next_ += d->d_reclen;
     entry->name = d->d_name;
     entry->attributes = IsDirectory(d) ? kAttrDirectory : 0;
     return true;
   }
 
   int error() const override { return error_; }
-  int fd() const { return dirfd(dir_); }
+  int fd() const { return fd_; }
 
  private:
-  // The listing's type is enough on most file systems; only where it is
-  // unknown do we ask, without following a link.
-  bool IsDirectory(const struct dirent* d) const {
-    if (d->d_type != DT_UNKNOWN) return d->d_type == DT_DIR;
-    struct stat st;
-    return fstatat(fd(), d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+  bool Fill() {
+    std::vector<char>().swap(kept_);
+    if (shared_->holder && shared_->holder != this) shared_->holder->Keep();
+    shared_->holder = this;
+    ssize_t size = getdents64(fd_, shared_->data, sizeof shared_->data);
+    if (size <= 0) {
+      error_ = size < 0 ? errno : 0;
+      next_ = end_ = nullptr;
+      return false;
+    }
+    next_ = shared_->data;
+    end_ = next_ + size;
+    return true;
   }
 
-  DIR* dir_;
+  // Moves the unread entries out of the shared buffer.
+  void Keep() {
+    kept_.assign(next_, end_);
+    next_ = kept_.data();
+    end_ = next_ + kept_.size();
+  }
+
+  // The listing's type is enough on most file systems; only where it is
+  // unknown do we ask, without following a link.
+  bool IsDirectory(const struct dirent64* d) const {
+    if (d->d_type != DT_UNKNOWN) return d->d_type == DT_DIR;
+    struct stat st;
+    return fstatat(fd_, d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+  }
+
+  int fd_;
+  EntryBuffer* shared_;
+  const char* next_ = nullptr;  // the unread entries, in the shared buffer or kept_
+  const char* end_ = nullptr;
+  std::vector<char> kept_;
   int error_ = 0;
 };
 
@@ -70,13 +110,7 @@ class PosixFileSystem : public FileSystem {
       *error = (errno == ENOENT || errno == ENOTDIR || errno == ELOOP) ? kErrorGone : errno;
       return nullptr;
     }
-    DIR* dir = fdopendir(fd);
-    if (!dir) {
-      *error = errno;
-      close(fd);
-      return nullptr;
-    }
-    return std::unique_ptr<Listing>(new PosixListing(dir));
+    return std::unique_ptr<Listing>(new PosixListing(fd, &entries_));
   }
 
   // Removing a name depends on its directory's permissions, not on the
@@ -88,6 +122,9 @@ class PosixFileSystem : public FileSystem {
     if (unlinkat(FdOf(dir), name, 0) == 0) return 0;
     return errno == ENOENT ? kErrorGone : errno;
   }
+
+ private:
+  EntryBuffer entries_;
 };
 
 }  // namespace
