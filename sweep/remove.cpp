@@ -40,7 +40,10 @@ bool RemoveMatchedFile(SweepContext* sweep, Listing* dir, const CString& path,
     released = true;
   }
 
-  fprintf(sweep->out, "removing %s\n", static_cast<const char*>(path));
+  // "removing %s\n", written in pieces: one line per file, no format to parse.
+  fputs("removing ", sweep->out);
+  fwrite(static_cast<const char*>(path), 1, path.GetLength(), sweep->out);
+  putc('\n', sweep->out);
   int error = fs->RemoveFile(dir, entry.name, path);
   if (error == 0) return true;
   if (error == kErrorGone) return false;  // someone else removed it first
