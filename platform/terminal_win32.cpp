@@ -1,0 +1,5 @@
+#include "platform/terminal.h"
+
+#include <io.h>
+
+bool IsTerminal(FILE* stream) { return _isatty(_fileno(stream)) != 0; }
