@@ -1,6 +1,8 @@
 // The process entry.
 #include <stdio.h>
 
+#include <exception>
+
 #include "cli/zapext.h"
 #include "platform/terminal.h"
 
@@ -9,10 +11,24 @@
 int _dowildcard = 0;
 #endif
 
+namespace {
+
+std::terminate_handler runtime_terminate;
+
+// Running out of memory ends the process. The files announced so far are
+// gone, so their lines go out first.
+void FlushAndTerminate() {
+  fflush(stdout);
+  runtime_terminate();
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  runtime_terminate = std::set_terminate(FlushAndTerminate);
   // Into a file or a pipe the lines go out in large blocks. A terminal keeps
-  // the runtime's own buffering (line by line), so a person sees each file
-  // as it goes.
+  // the runtime's own buffering, which writes each line as it comes, so a
+  // person sees each file as it goes.
   static char buffer[64 * 1024];
   if (!IsTerminal(stdout)) setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
   return ZapextMain(RealFileSystem(), argc, argv, stdout);
