@@ -3,7 +3,8 @@
 #
 #   bench/run.sh [SHAPE...]     wide typical deep sparse flat (default: all)
 #
-# RUNS=N          timed runs of each tool per shape (default 5; flat runs once)
+# RUNS=N          timed runs of each tool per shape (default 5; the million
+#                 files of flat run once)
 # INSTRUCTIONS=0  skip counting zapext's instructions under callgrind
 # BENCH_DIR=DIR   where the trees go (default build-bench/trees; it is
 #                 removed at the end unless KEEP=1)
@@ -21,6 +22,10 @@ cmake --build "$build" -j2 >/dev/null
 zapext=$build/zapext
 tree=$build/bench/zapext-bench-tree
 measure=$build/bench/zapext-bench-measure
+if [ "$instructions" = 1 ] && ! command -v valgrind >/dev/null; then
+  echo "valgrind is not installed: no instruction counts (apt-get install valgrind)"
+  instructions=0
+fi
 # find folds case by the locale: keep it to ASCII, as zapext does. zapext
 # ignores the locale, so both run under it and find pays no extra exec.
 export LC_ALL=C
@@ -34,15 +39,23 @@ for shape in "${shapes[@]}"; do
     *) echo "bench/run.sh: no shape $shape (wide typical deep sparse flat)" >&2; exit 2 ;;
   esac
 done
-runs_of() { case $1 in flat*) echo 1 ;; *) echo "$runs" ;; esac; }
+runs_of() { case $1 in flat1m) echo 1 ;; *) echo "$runs" ;; esac; }
 counts_of() { case $1 in flat*) echo 0 ;; *) echo "$instructions" ;; esac; }
 
+# Files created soon after a mass deletion are slow to make on ext4 without
+# a journal (bench/README.md tells why), for up to six minutes while the
+# deletion is not yet written out, one minute after that: removing trees
+# is followed by sync.
+remove_trees() {
+  rm -rf "$work"
+  sync
+}
 if [ -e "$work" ]; then
   echo "removing the trees of an earlier run in $work"
-  rm -rf "$work"
+  remove_trees
 fi
 mkdir -p "$work"
-trap '[ "${KEEP:-0}" = 1 ] || rm -rf "$work"' EXIT
+trap '[ "${KEEP:-0}" = 1 ] || remove_trees' EXIT
 results=$build/bench-results.txt
 : >"$results"
 
@@ -107,23 +120,36 @@ done
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg), $((SECONDS - start)) s in all"
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-# Column $2 (3 wall, 4 user, 5 sys, 6 peak RSS; "cpu" for user+sys) of tool $1 in tree $t.
+lowest() { sort -g | head -n 1; }
+highest() { sort -g | tail -n 1; }
+# The figures of tool $1 in tree $t, column $2 (3 wall, 4 user, 5 sys,
+# 6 peak RSS; "cpu" for user+sys), reduced by $3 (median, lowest, highest).
 figure() {
   awk -v t="$t" -v tool="$1" -v col="$2" '$1 == t && $2 == tool {
-    print col == "cpu" ? $4 + $5 : $col }' "$results" | median
+    print col == "cpu" ? $4 + $5 : $col }' "$results" | "$3"
 }
 echo
+echo "$(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)," \
+  "Linux $(uname -r), $(df -T "$work" | awk 'NR == 2 { print $2 }')"
 printf '%-8s %8s | %-25s | %-25s | %-19s | %s\n' "" "" "median wall (ms)" \
   "median user+sys CPU (ms)" "peak RSS (KiB)" "zapext"
 printf '%-8s %8s | %7s %7s %9s | %7s %7s %9s | %9s %9s | %s\n' shape entries zapext find \
   ratio zapext find ratio zapext find "instr/entry"
 for t in "${trees[@]}"; do
   read -r dirs keep match < <("$tree" count "$t")
-  zw=$(figure zapext 3) fw=$(figure find 3) zc=$(figure zapext cpu) fc=$(figure find cpu)
+  zw=$(figure zapext 3 median) fw=$(figure find 3 median)
+  zc=$(figure zapext cpu median) fc=$(figure find cpu median)
   per=$(awk -v t="$t" '$1 == t && $2 == "instructions" { print $3 }' "$results")
   awk -v t="$t" -v n=$((dirs + keep + match)) -v zw="$zw" -v fw="$fw" -v zc="$zc" -v fc="$fc" \
-    -v zr="$(figure zapext 6)" -v fr="$(figure find 6)" -v per="${per:--}" 'BEGIN {
+    -v zr="$(figure zapext 6 highest)" -v fr="$(figure find 6 highest)" -v per="${per:--}" 'BEGIN {
     printf "%-8s %8d | %7.1f %7.1f %8.2fx | %7.1f %7.1f %8.2fx | %9d %9d | %s\n",
       t, n, zw * 1000, fw * 1000, zw / fw, zc * 1000, fc * 1000, zc / fc, zr, fr, per }'
+done
+echo
+echo "spread of the wall times (ms, lowest..highest; $runs runs, flat1m 1):"
+for t in "${trees[@]}"; do
+  awk -v t="$t" -v zl="$(figure zapext 3 lowest)" -v zh="$(figure zapext 3 highest)" \
+    -v fl="$(figure find 3 lowest)" -v fh="$(figure find 3 highest)" 'BEGIN {
+    printf "%-8s zapext %7.1f..%-7.1f find %7.1f..%.1f\n", t, zl * 1000, zh * 1000, fl * 1000, fh * 1000 }'
 done
 echo "(raw figures: $results)"
