@@ -77,7 +77,7 @@ void Restore(int fd, const PlanDir& dir, int pool, size_t* next) {
   }
 }
 
-std::vector<std::string> Listing(int fd) {
+std::vector<std::string> NamesIn(int fd) {
   std::vector<std::string> names;
   DIR* dir = fdopendir(dup(fd));
   if (!dir) Die("list");
@@ -95,7 +95,7 @@ size_t Verify(int fd, const PlanDir& dir, const std::string& path,
   std::vector<std::string> expected = dir.keep;
   for (const PlanDir& sub : dir.dirs) expected.push_back(sub.name);
   std::sort(expected.begin(), expected.end());
-  std::vector<std::string> found = Listing(fd);
+  std::vector<std::string> found = NamesIn(fd);
   size_t wrong = 0;
   if (found != expected) {
     std::vector<std::string> diff;
