@@ -7,6 +7,7 @@
 
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Which runners a scenario applies to.
@@ -27,10 +28,11 @@ struct Scenario {
   std::vector<std::string> args;
   // The expected lines before the total, in any order within a directory
   // (a directory's lines stand together, at its place). "@" stands for the
-  // working directory's text and "/" in paths for the separator.
+  // working directory's text, "/" in paths for the separator, and a name in
+  // braces ("{denied}") for the platform's error code of that kind.
   std::vector<std::string> lines;
-  int total;  // the count on the total line; -1 when there is no total line
-  int status;
+  int total;  // the count on the total line, apart from the deep chain's
+  int status;  // when the deep chain passes the runner's path limit, 2
   // Everything left afterwards, inside and outside, in the tree's notation
   // (directories end in "/", read-only and link markers are not repeated).
   std::vector<std::string> left;
@@ -40,8 +42,15 @@ struct Scenario {
   // Runs the tool as an unprivileged user, for failures root would not meet.
   bool unprivileged = false;
   // Adds a chain of this many directories under "deep/", each holding "x.bak"
-  // and "keep.txt", long enough to pass any path-length limit.
+  // and "keep.txt", long enough to pass any path-length limit. Its lines and
+  // its count are added to the expected ones.
   int deep_levels = 0;
+  // Runs the tool from the root of a drive made of the working directory.
+  bool at_drive_root = false;
+  // Runs the tool with LC_ALL set to this; under wine it picks the ANSI code
+  // page (ja_JP.UTF-8: 932, double-byte), in which the tool sees names and
+  // arguments, and prints.
+  const char* locale = nullptr;
 };
 
 const std::vector<Scenario>& Scenarios();
@@ -54,8 +63,19 @@ struct Runner {
   const char* line_end = "\n";
   // The working directory's text as the tool will see it, from its POSIX path.
   std::string (*root_text)(const std::string& posix_path) = nullptr;
-  // The environment for the command (added to the current one).
+  // The environment for the command (added to the current one), and what
+  // changes in it when a scenario runs the tool as an unprivileged user.
   std::vector<std::string> environment;
+  std::vector<std::string> unprivileged_environment;
+  // The platform's codes for the error names the scenarios use ("{denied}").
+  std::vector<std::pair<std::string, int>> error_codes;
+  // Paths this long or longer cannot be used, 0 for no limit. A directory is
+  // listed through a pattern 4 characters longer than its path ("\\*.*").
+  size_t path_limit = 0;
+  // A link that, pointed at the working directory, makes it a drive, and the
+  // text of that drive's root (for scenarios run at a drive root).
+  std::string drive_link;
+  std::string drive_root;
 };
 
 // Builds the scenario's tree in a fresh temporary directory, runs the tool
