@@ -1,6 +1,7 @@
 // The Win32 file system, through the ANSI functions: every path is a full
 // path of the active code page, limited to MAX_PATH.
 #include <stdio.h>
+#include <string.h>
 #include <windows.h>
 
 #include "platform/file_system.h"
@@ -10,6 +11,15 @@ namespace {
 // Codes that say the entry was gone before we got to it.
 bool IsGone(DWORD error) {
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// The outcome of a change to the file `name`. A Win32 path drops a name's
+// trailing dots and spaces, so for such a name "not found" means that the
+// file, still listed, cannot be reached: a failure, not a file that is gone.
+int FileOutcome(DWORD error, const char* name) {
+  size_t length = strlen(name);
+  bool unreachable = length > 0 && (name[length - 1] == '.' || name[length - 1] == ' ');
+  return IsGone(error) && !unreachable ? kErrorGone : static_cast<int>(error);
 }
 
 class Win32Listing : public Listing {
@@ -73,20 +83,19 @@ class Win32FileSystem : public FileSystem {
     return std::unique_ptr<Listing>(new Win32Listing(find, first));
   }
 
-  int SetAttributes(Listing*, const char*, const CString& path, uint32_t attributes) override {
+  int SetAttributes(Listing*, const char* name, const CString& path,
+                    uint32_t attributes) override {
     // An attribute word of 0 is not "no attributes" to every version of the
     // system; FILE_ATTRIBUTE_NORMAL is, and it must stand alone.
     if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
     if (SetFileAttributesA(path, attributes)) return 0;
-    DWORD error = GetLastError();
-    return IsGone(error) ? kErrorGone : static_cast<int>(error);
+    return FileOutcome(GetLastError(), name);
   }
 
-  int RemoveFile(Listing*, const char*, const CString& path) override {
+  int RemoveFile(Listing*, const char* name, const CString& path) override {
     if (remove(path) == 0) return 0;
     // Read before anything else can overwrite it.
-    DWORD error = GetLastError();
-    return IsGone(error) ? kErrorGone : static_cast<int>(error);
+    return FileOutcome(GetLastError(), name);
   }
 };
 

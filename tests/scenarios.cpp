@@ -99,6 +99,11 @@ const std::vector<Scenario>& Scenarios() {
        {"removing @/st*r.bak", "Unable to remove @/st*r.bak, error {bad name}",
         "Unable to remove read-only for @/q?m.bak, error {bad name}", "removing @/ok.bak"},
        1, 2, {"q?m.bak", "st*r.bak"}},
+      // Windows drops a name's trailing dot from its path, so such a file,
+      // though listed, cannot be removed: that is a failure, not a file gone.
+      {"TrailingDotIsReported", kWine,
+       {"a.", "b"}, {""},
+       {"removing @/a.", "Unable to remove @/a., error 2"}, 0, 2, {"a.", "b"}},
       {"DriveRootGivesTwoSeparators", kWine,
        {"a.bak", "sub/b.bak", "keep.txt"}, {"bak"},
        {"removing @/a.bak", "removing @/sub/b.bak"}, 2, 0, {"keep.txt", "sub/"},
