@@ -96,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (kind <= 1) {
       bool link = kind == 1 && input.ConsumeBool();
       fs.AddDirectory(path, kAttrDirectory | (link ? kAttrReparsePoint : 0));
-      if (!link) directories.push_back(path);
+      directories.push_back(path);  // a link too: what it leads to must stay
       entries.push_back({path, true, link, 0});
     } else {
       uint32_t attributes = kind == 4 ? 0x21 : 0x20;  // read-only or not
