@@ -110,18 +110,18 @@ void CheckOrder(const std::vector<std::string>& lines, const std::string& root, 
 
 }  // namespace
 
-void Build(const std::string& base, const std::string& spec) {
-  std::string path = spec, target, mark;
-  size_t arrow = spec.find(" -> ");
+void Build(const std::string& base, const std::string& entry) {
+  std::string path = entry, target, mark;
+  size_t arrow = entry.find(" -> ");
   if (arrow != std::string::npos) {
-    path = spec.substr(0, arrow);
-    target = spec.substr(arrow + 4);
+    path = entry.substr(0, arrow);
+    target = entry.substr(arrow + 4);
     if (target.compare(0, 2, "^/") == 0) target = OnDisk(base, target);
-  } else if (size_t space = spec.rfind(' '); space != std::string::npos &&
-                                             spec.back() != ' ' && spec[space - 1] != ' ') {
-    std::string word = spec.substr(space + 1);
+  } else if (size_t space = entry.rfind(' '); space != std::string::npos &&
+                                             entry.back() != ' ' && entry[space - 1] != ' ') {
+    std::string word = entry.substr(space + 1);
     if (word == "ro" || word == "locked" || word == "sealed") {
-      path = spec.substr(0, space);
+      path = entry.substr(0, space);
       mark = word;
     }
   }

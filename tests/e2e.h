@@ -80,7 +80,7 @@ std::string MakeBase();
 void RemoveBase(const std::string& base);
 
 // Creates one entry of a tree in the scenario's notation below `base`.
-void Build(const std::string& base, const std::string& spec);
+void Build(const std::string& base, const std::string& entry);
 
 // A chain of `levels` directories named `name`, each inside the one before,
 // below the existing directory `top`, made relative to each other so that no
