@@ -202,6 +202,8 @@ pid_t Start(const Launch& launch) {
     } else {
       close(1);
     }
+    // Nothing but the standard streams: the tool's descriptors are counted.
+    close_range(3, ~0U, 0);
     if (launch.open_files) {
       struct rlimit limit = {launch.open_files,
                              launch.open_files_hard ? launch.open_files_hard : launch.open_files};
