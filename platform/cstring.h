@@ -18,6 +18,11 @@ class CString {
   CString& operator+=(const char* text) { text_ += text; return *this; }
   CString& operator+=(char c) { text_ += c; return *this; }
 
+  // Cuts the text back to its first `length` characters; never lengthens it.
+  void Truncate(int length) {
+    if (length >= 0 && static_cast<size_t>(length) < text_.size()) text_.resize(length);
+  }
+
   // Upper-cases in place, as the platform folds letters: ASCII a-z on POSIX,
   // the active ANSI code page on Windows. The length never changes.
   void MakeUpper();

@@ -3,16 +3,15 @@
 
 #include <string.h>
 
-uint32_t SweepDirectory(SweepContext* sweep, Listing* parent, const char* name,
-                        const CString& directory, const CString& extension) {
-  CString wanted = extension;
-  wanted.MakeUpper();
+#include "sweep/path_step.h"
 
+uint32_t SweepDirectory(SweepContext* sweep, Listing* parent, const char* name,
+                        CString* directory, const CString& wanted) {
   int error = 0;
-  std::unique_ptr<Listing> listing = sweep->fs->OpenListing(parent, name, directory, &error);
+  std::unique_ptr<Listing> listing = sweep->fs->OpenListing(parent, name, *directory, &error);
   if (!listing) {
     if (error != kErrorGone) {
-      fprintf(sweep->out, "Unable to list %s, error %d\n", static_cast<const char*>(directory),
+      fprintf(sweep->out, "Unable to list %s, error %d\n", static_cast<const char*>(*directory),
               error);
       sweep->failed = true;
     }
@@ -28,14 +27,14 @@ uint32_t SweepDirectory(SweepContext* sweep, Listing* parent, const char* name,
       if (entry.attributes & kAttrReparsePoint) continue;
       if (strcmp(entry.name, ".") == 0 || strcmp(entry.name, "..") == 0) continue;
       // The listing stays open, its reading paused, while the subtree is swept.
-      count += SweepDirectory(sweep, listing.get(), entry.name,
-                              directory + sweep->fs->separator() + entry.name, extension);
+      PathStep step(directory, sweep->fs->separator(), entry.name);
+      count += SweepDirectory(sweep, listing.get(), entry.name, directory, wanted);
     } else if (MatchesExtension(entry.name, wanted)) {
       if (RemoveMatchedFile(sweep, listing.get(), directory, entry)) ++count;
     }
   }
   if (listing->error() != 0) {
-    fprintf(sweep->out, "Unable to list %s, error %d\n", static_cast<const char*>(directory),
+    fprintf(sweep->out, "Unable to list %s, error %d\n", static_cast<const char*>(*directory),
             listing->error());
     sweep->failed = true;
   }

@@ -17,11 +17,19 @@ struct SweepContext {
   bool failed = false;
 };
 
-// Sweeps the directory `directory` (its full text), which is the entry `name`
-// of the open listing `parent`, or the current directory when `parent` is
-// null, and every directory beneath it. Returns how many files it removed.
+// The most stack one level of the sweep takes, in any build (sanitizers
+// make frames larger): the entry sizes the sweep's stack from it, and a
+// test measures it.
+const size_t kSweepStackPerLevel = 1024;
+
+// Sweeps the directory whose full text is `*directory`, which is the entry
+// `name` of the open listing `parent`, or the current directory when
+// `parent` is null, and every directory beneath it, removing the files whose
+// extension is `wanted` (already upper-cased). `*directory` grows by a name
+// while each subdirectory is swept and is as it was on return. Returns how
+// many files it removed.
 uint32_t SweepDirectory(SweepContext* sweep, Listing* parent, const char* name,
-                        const CString& directory, const CString& extension);
+                        CString* directory, const CString& wanted);
 
 // The upper-cased text after the last dot of `name`, or the whole name,
 // upper-cased, when it has no dot.
@@ -30,10 +38,11 @@ CString ExtensionOf(const CString& name);
 // Whether ExtensionOf(name) equals `wanted`, which is already upper-cased.
 bool MatchesExtension(const char* name, const CString& wanted);
 
-// Removes the matching file `entry` of the open listing `dir` of `directory`,
-// releasing its read-only attribute first where it has one. Returns true when
-// the file was removed and counts.
-bool RemoveMatchedFile(SweepContext* sweep, Listing* dir, const CString& directory,
+// Removes the matching file `entry` of the open listing `dir`, whose full
+// text is `*directory` (as it was on return), releasing its read-only
+// attribute first where it has one. Returns true when the file was removed
+// and counts.
+bool RemoveMatchedFile(SweepContext* sweep, Listing* dir, CString* directory,
                        const DirEntry& entry);
 
 #endif  // ZAPEXT_SWEEP_SWEEP_H_

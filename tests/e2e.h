@@ -5,6 +5,10 @@
 #ifndef ZAPEXT_TESTS_E2E_H_
 #define ZAPEXT_TESTS_E2E_H_
 
+#include <sys/resource.h>
+#include <sys/types.h>
+
+#include <functional>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -87,5 +91,45 @@ std::vector<Scenario> ScenariosFor(unsigned runner);
 std::string ScenarioName(const Scenario& scenario);
 // Names a scenario in test output, instead of dumping its bytes.
 void PrintTo(const Scenario& scenario, std::ostream* os);
+
+// What the scenarios are built from, shared with the stress tests.
+
+// A fresh directory holding "work", where the tool runs, and "outside", beside
+// it; returns its real path. RemoveBase removes it whatever its modes.
+std::string MakeBase();
+void RemoveBase(const std::string& base);
+
+// Creates one entry of a tree in the scenario's notation below `base`.
+void Build(const std::string& base, const std::string& entry);
+
+// A chain of `levels` directories named `name`, each inside the one before,
+// below the existing directory `top`, made relative to each other so that no
+// path length limits it. `fill(fd, level)` may add entries to each level
+// (1 is the first below `top`) through its open descriptor.
+void BuildChain(const std::string& top, int levels, const std::string& name,
+                const std::function<void(int fd, int level)>& fill);
+
+// Everything left in work and outside, sorted, in the scenario's notation.
+std::vector<std::string> Remaining(const std::string& base);
+
+std::string ReadAll(const std::string& path);
+
+// One start of the tool.
+struct Launch {
+  std::vector<std::string> command;
+  std::vector<std::string> environment;  // added to the current one
+  std::string cwd;
+  std::string output;  // the file for standard output; "" leaves it closed
+  int output_fd = -1;  // instead of `output`: this descriptor
+  std::string errors;  // the file for standard error; "" keeps the caller's
+  rlim_t open_files = 0;  // when set, the soft limit on open files...
+  rlim_t open_files_hard = 0;  // ...and the hard one (the soft one when 0)
+  rlim_t stack = 0;  // when set, the limit on the size of the main stack
+};
+
+// Starts the tool as `launch` says; Wait returns its wait status and, when
+// `usage` is given, its resource usage (ru_maxrss is its peak memory).
+pid_t Start(const Launch& launch);
+int Wait(pid_t pid, struct rusage* usage = nullptr);
 
 #endif  // ZAPEXT_TESTS_E2E_H_

@@ -27,7 +27,7 @@ endif()
 
 set(prefix ${CMAKE_CURRENT_BINARY_DIR}/wine/prefix)
 add_executable(zapext_e2e_wine e2e_wine_test.cpp)
-target_link_libraries(zapext_e2e_wine PRIVATE zapext_scenarios)
+target_link_libraries(zapext_e2e_wine PRIVATE zapext_e2e_support GTest::gtest_main)
 target_compile_definitions(zapext_e2e_wine PRIVATE
   ZAPEXT_WIN32_BINARY="${win32_binary}" ZAPEXT_WINE_PREFIX="${prefix}")
 
