@@ -4,7 +4,9 @@
 #include <exception>
 
 #include "cli/zapext.h"
+#include "platform/stack.h"
 #include "platform/terminal.h"
+#include "sweep/sweep.h"
 
 #ifdef _WIN32
 // Hand "*.bak" to the tool as typed; the runtime would expand it otherwise.
@@ -13,6 +15,11 @@ int _dowildcard = 0;
 
 namespace {
 
+struct CommandLine {
+  int argc;
+  char** argv;
+};
+
 std::terminate_handler runtime_terminate;
 
 // Running out of memory ends the process. The files announced so far are
@@ -20,6 +27,11 @@ std::terminate_handler runtime_terminate;
 void FlushAndTerminate() {
   fflush(stdout);
   runtime_terminate();
+}
+
+int RunTool(void* command_line) {
+  CommandLine* c = static_cast<CommandLine*>(command_line);
+  return ZapextMain(RealFileSystem(), c->argc, c->argv, stdout);
 }
 
 }  // namespace
@@ -31,5 +43,7 @@ int main(int argc, char** argv) {
   // person sees each file as it goes.
   static char buffer[64 * 1024];
   if (!IsTerminal(stdout)) setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
-  return ZapextMain(RealFileSystem(), argc, argv, stdout);
+  // No tree the process can open is too deep for the stack it sweeps on.
+  CommandLine command_line = {argc, argv};
+  return RunWithStackForDepth(kSweepStackPerLevel, RunTool, &command_line);
 }

@@ -18,7 +18,11 @@ int ZapextMain(FileSystem* fs, int argc, char** argv, FILE* out) {
   SweepContext sweep;
   sweep.fs = fs;
   sweep.out = out;
-  uint32_t count = SweepDirectory(&sweep, nullptr, nullptr, &directory, CString(argv[1]));
+  // Upper-cased once for the whole sweep: however long the argument, no
+  // level of the tree holds a copy of it.
+  CString wanted(argv[1]);
+  wanted.MakeUpper();
+  uint32_t count = SweepDirectory(&sweep, nullptr, nullptr, &directory, wanted);
   fprintf(out, "removed %u files\n\n", static_cast<unsigned>(count));
 
   // A listing that never reached its reader is a failure too.

@@ -18,8 +18,7 @@ class CString {
   CString& operator+=(const char* text) { text_ += text; return *this; }
   CString& operator+=(char c) { text_ += c; return *this; }
 
-  // Keeps the first `length` characters (a shorter text stays as it is); the
-  // storage stays for reuse.
+  // Cuts the text back to its first `length` characters; never lengthens it.
   void Truncate(int length) {
     if (length >= 0 && static_cast<size_t>(length) < text_.size()) text_.resize(length);
   }

@@ -2,6 +2,7 @@
 // matching file goes.
 #include <string.h>
 
+#include "sweep/path_step.h"
 #include "sweep/sweep.h"
 
 CString ExtensionOf(const CString& name) {
@@ -23,9 +24,11 @@ bool MatchesExtension(const char* name, const CString& wanted) {
   return extension == wanted;
 }
 
-bool RemoveMatchedFile(SweepContext* sweep, Listing* dir, const CString& path,
+bool RemoveMatchedFile(SweepContext* sweep, Listing* dir, CString* directory,
                        const DirEntry& entry) {
   FileSystem* fs = sweep->fs;
+  PathStep step(directory, fs->separator(), entry.name);
+  const CString& path = *directory;
 
   bool released = false;
   if (entry.attributes & kAttrReadOnly) {

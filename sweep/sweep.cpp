@@ -3,35 +3,21 @@
 
 #include <string.h>
 
-namespace {
+#include "sweep/path_step.h"
 
-// Makes `path`, whose first `length` characters are a directory's text, the
-// path of the entry `name` in it.
-void MakeEntryPath(CString* path, int length, char separator, const char* name) {
-  path->Truncate(length);
-  *path += separator;
-  *path += name;
-}
-
-}  // namespace
-
-uint32_t SweepDirectory(SweepContext* sweep, Listing* parent, const char* name, CString* path,
-                        const CString& extension) {
-  CString wanted = extension;
-  wanted.MakeUpper();
-
+uint32_t SweepDirectory(SweepContext* sweep, Listing* parent, const char* name,
+                        CString* directory, const CString& wanted) {
   int error = 0;
-  std::unique_ptr<Listing> listing = sweep->fs->OpenListing(parent, name, *path, &error);
+  std::unique_ptr<Listing> listing = sweep->fs->OpenListing(parent, name, *directory, &error);
   if (!listing) {
     if (error != kErrorGone) {
-      fprintf(sweep->out, "Unable to list %s, error %d\n", static_cast<const char*>(*path), error);
+      fprintf(sweep->out, "Unable to list %s, error %d\n", static_cast<const char*>(*directory),
+              error);
       sweep->failed = true;
     }
     return 0;
   }
 
-  const int length = path->GetLength();
-  const char separator = sweep->fs->separator();
   uint32_t count = 0;
   DirEntry entry;
   while (listing->Read(&entry)) {
@@ -41,16 +27,14 @@ uint32_t SweepDirectory(SweepContext* sweep, Listing* parent, const char* name, 
       if (entry.attributes & kAttrReparsePoint) continue;
       if (strcmp(entry.name, ".") == 0 || strcmp(entry.name, "..") == 0) continue;
       // The listing stays open, its reading paused, while the subtree is swept.
-      MakeEntryPath(path, length, separator, entry.name);
-      count += SweepDirectory(sweep, listing.get(), entry.name, path, extension);
+      PathStep step(directory, sweep->fs->separator(), entry.name);
+      count += SweepDirectory(sweep, listing.get(), entry.name, directory, wanted);
     } else if (MatchesExtension(entry.name, wanted)) {
-      MakeEntryPath(path, length, separator, entry.name);
-      if (RemoveMatchedFile(sweep, listing.get(), *path, entry)) ++count;
+      if (RemoveMatchedFile(sweep, listing.get(), directory, entry)) ++count;
     }
   }
-  path->Truncate(length);
   if (listing->error() != 0) {
-    fprintf(sweep->out, "Unable to list %s, error %d\n", static_cast<const char*>(*path),
+    fprintf(sweep->out, "Unable to list %s, error %d\n", static_cast<const char*>(*directory),
             listing->error());
     sweep->failed = true;
   }

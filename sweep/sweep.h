@@ -17,14 +17,19 @@ struct SweepContext {
   bool failed = false;
 };
 
-// Sweeps the directory whose full text is `path`, which is the entry `name`
-// of the open listing `parent`, or the current directory when `parent` is
-// null, and every directory beneath it. Returns how many files it removed.
-// `path` is the sweep's one path buffer: each level adds an entry's name to
-// it and cuts it back, so it holds the same text again on return, and the
-// memory for paths follows the longest path, not the number of levels.
-uint32_t SweepDirectory(SweepContext* sweep, Listing* parent, const char* name, CString* path,
-                        const CString& extension);
+// The most stack one level of the sweep takes, in any build (sanitizers
+// make frames larger): the entry sizes the sweep's stack from it, and a
+// test measures it.
+const size_t kSweepStackPerLevel = 1024;
+
+// Sweeps the directory whose full text is `*directory`, which is the entry
+// `name` of the open listing `parent`, or the current directory when
+// `parent` is null, and every directory beneath it, removing the files whose
+// extension is `wanted` (already upper-cased). `*directory` grows by a name
+// while each subdirectory is swept and is as it was on return. Returns how
+// many files it removed.
+uint32_t SweepDirectory(SweepContext* sweep, Listing* parent, const char* name,
+                        CString* directory, const CString& wanted);
 
 // The upper-cased text after the last dot of `name`, or the whole name,
 // upper-cased, when it has no dot.
@@ -34,9 +39,10 @@ CString ExtensionOf(const CString& name);
 bool MatchesExtension(const char* name, const CString& wanted);
 
 // Removes the matching file `entry` of the open listing `dir`, whose full
-// text is `path`, releasing its read-only attribute first where it has one.
-// Returns true when the file was removed and counts.
-bool RemoveMatchedFile(SweepContext* sweep, Listing* dir, const CString& path,
+// text is `*directory` (as it was on return), releasing its read-only
+// attribute first where it has one. Returns true when the file was removed
+// and counts.
+bool RemoveMatchedFile(SweepContext* sweep, Listing* dir, CString* directory,
                        const DirEntry& entry);
 
 #endif  // ZAPEXT_SWEEP_SWEEP_H_

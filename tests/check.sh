@@ -1,13 +1,25 @@
 #!/usr/bin/env bash
 # Builds zapext twice, with AddressSanitizer and UndefinedBehaviorSanitizer
-# and as released, and runs the whole test suite against each.
+# and as released, and runs the whole test suite against each (the stress
+# cases included; the Windows build is cross-built and run under wine once,
+# with the release build). Where clang with libFuzzer is found, the fuzzers
+# are built and each runs for a fixed time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
 
-cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DZAPEXT_SANITIZE=ON
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DZAPEXT_SANITIZE=ON -DZAPEXT_WINE_TESTS=OFF
 cmake --build build-sanitize -j"$jobs"
 (cd build-sanitize && ctest --output-on-failure -j"$jobs")
+
+if echo 'extern "C" int LLVMFuzzerTestOneInput(const char*, unsigned long) { return 0; }' |
+    clang++ -x c++ -fsanitize=fuzzer -o /dev/null - 2>/dev/null; then
+  cmake -S tests/fuzz -B build-fuzz -DCMAKE_CXX_COMPILER=clang++
+  cmake --build build-fuzz -j"$jobs"
+  (cd build-fuzz && ctest --output-on-failure -j"$jobs")
+else
+  echo "check.sh: no clang with libFuzzer here; the fuzzers were not run" >&2
+fi
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j"$jobs"

@@ -3,6 +3,8 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <locale.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -21,6 +23,9 @@ namespace {
 
 const uid_t kNobody = 65534;
 
+// The name of each directory of a deep chain, long enough to pass PATH_MAX soon.
+const char kDeepName[] = "a-rather-long-directory-name-to-pass-path-limits";
+
 // A path in the scenario's notation: "^/x" lies outside, anything else inside.
 std::string OnDisk(const std::string& base, const std::string& path) {
   if (path.compare(0, 2, "^/") == 0) return base + "/outside/" + path.substr(2);
@@ -37,60 +42,6 @@ void MakeParents(const std::string& path) {
     std::string dir = path.substr(0, slash);
     if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) FAIL() << "mkdir " << dir;
   }
-}
-
-void Build(const std::string& base, const std::string& spec) {
-  std::string path = spec, target, mark;
-  size_t arrow = spec.find(" -> ");
-  if (arrow != std::string::npos) {
-    path = spec.substr(0, arrow);
-    target = spec.substr(arrow + 4);
-    if (target.compare(0, 2, "^/") == 0) target = OnDisk(base, target);
-  } else if (size_t space = spec.rfind(' '); space != std::string::npos &&
-                                             spec.back() != ' ' && spec[space - 1] != ' ') {
-    std::string word = spec.substr(space + 1);
-    if (word == "ro" || word == "locked" || word == "sealed") {
-      path = spec.substr(0, space);
-      mark = word;
-    }
-  }
-  bool dir = !path.empty() && path.back() == '/';
-  std::string disk = OnDisk(base, dir ? path.substr(0, path.size() - 1) : path);
-  MakeParents(disk);
-  if (!target.empty()) {
-    Check(symlink(target.c_str(), disk.c_str()) == 0, "symlink " + disk);
-  } else if (dir) {
-    Check(mkdir(disk.c_str(), 0755) == 0 || errno == EEXIST, "mkdir " + disk);
-  } else {
-    int fd = open(disk.c_str(), O_CREAT | O_WRONLY | O_EXCL, 0644);
-    Check(fd >= 0, "create " + disk);
-    close(fd);
-  }
-  // Permissions are applied after the whole tree is built; remember them.
-  if (!mark.empty()) {
-    mode_t mode = mark == "ro" ? 0444 : mark == "locked" ? 0 : 0555;
-    Check(chmod(disk.c_str(), mode) == 0, "chmod " + disk);
-  }
-}
-
-// A chain of directories below work/deep, relative to each other, so its
-// length is not limited by PATH_MAX.
-const char kDeepName[] = "a-rather-long-directory-name-to-pass-path-limits";
-
-void BuildDeep(const std::string& base, int levels) {
-  std::string top = base + "/work/deep";
-  ASSERT_EQ(0, mkdir(top.c_str(), 0755));
-  int fd = open(top.c_str(), O_RDONLY | O_DIRECTORY);
-  ASSERT_GE(fd, 0);
-  for (int i = 0; i < levels; ++i) {
-    ASSERT_EQ(0, mkdirat(fd, kDeepName, 0755));
-    int next = openat(fd, kDeepName, O_RDONLY | O_DIRECTORY);
-    close(fd);
-    ASSERT_GE(next, 0);
-    fd = next;
-    for (const char* name : {"x.bak", "keep.txt"}) close(openat(fd, name, O_CREAT | O_WRONLY, 0644));
-  }
-  close(fd);
 }
 
 // Everything below `fd`, in the scenario's notation, relative to `prefix`.
@@ -113,36 +64,6 @@ void ListTree(int fd, const std::string& prefix, std::vector<std::string>* out) 
     }
   }
   closedir(dir);
-}
-
-std::vector<std::string> Remaining(const std::string& base) {
-  std::vector<std::string> out;
-  for (const char* part : {"work", "outside"}) {
-    int fd = open((base + "/" + part).c_str(), O_RDONLY | O_DIRECTORY);
-    EXPECT_GE(fd, 0);
-    if (fd >= 0) ListTree(fd, std::string(part) == "work" ? "" : "^/", &out);
-  }
-  std::sort(out.begin(), out.end());
-  return out;
-}
-
-int Run(const std::vector<std::string>& command, const std::vector<std::string>& environment,
-        const std::string& cwd, const std::string& output) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    int fd = open(output.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
-    if (fd < 0 || dup2(fd, 1) < 0 || chdir(cwd.c_str()) != 0) _exit(127);
-    for (const std::string& e : environment) putenv(strdup(e.c_str()));
-    std::vector<char*> argv;
-    for (const std::string& a : command) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status)) << "the tool was killed by signal " << WTERMSIG(status);
-  return WEXITSTATUS(status);
 }
 
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
@@ -170,6 +91,7 @@ void CheckOrder(const std::vector<std::string>& lines, const std::string& root, 
   std::map<std::string, size_t> counts;
   for (size_t i = 0; i < lines.size(); ++i) {
     std::string path = PathOf(lines[i]);
+    if (path.empty()) continue;  // the rest of a name that holds a line feed
     ASSERT_EQ(0u, path.compare(0, root.size(), root)) << lines[i];
     for (size_t at = root.size() + 1; (at = path.find(sep, at)) != std::string::npos; ++at) {
       std::string dir = path.substr(0, at);
@@ -187,7 +109,187 @@ void CheckOrder(const std::vector<std::string>& lines, const std::string& root, 
         << "the lines of " << span.first << " are not together";
 }
 
+// The expected text of a line in the platform's form.
+struct Expander {
+  const Runner& runner;
+  std::string root;
+
+  std::string operator()(const std::string& line) const {
+    std::string text = Replace(Replace(line, "/", std::string(1, runner.separator)), "@", root);
+    for (const auto& code : runner.error_codes)
+      text = Replace(text, code.first, std::to_string(code.second));
+    return text;
+  }
+};
+
+struct Expected {
+  std::vector<std::string> lines;
+  std::vector<std::string> left;
+  int total;
+  int status;
+};
+
+// What the deep chain adds: every level's x.bak goes, down to the first
+// level that passes the runner's path limit; that one is reported and the
+// rest stays.
+void ExpectDeep(const Runner& runner, const Expander& expand, int levels, Expected* expected) {
+  size_t limit = runner.path_limit ? runner.path_limit : std::string::npos;
+  std::string deep = "deep";
+  bool listed = true;
+  for (int i = 0; i < levels; ++i) {
+    deep += "/";
+    deep += kDeepName;
+    std::string dir = "@/" + deep, file = dir + "/x.bak";
+    if (listed && expand(dir).size() + 4 >= limit) {
+      expected->lines.push_back(expand("Unable to list " + dir + ", error {too long}"));
+      listed = false;
+    }
+    bool removed = listed && expand(file).size() < limit;
+    if (listed) expected->lines.push_back(expand("removing " + file));
+    if (listed && !removed)
+      expected->lines.push_back(expand("Unable to remove " + file + ", error {too long}"));
+    if (removed) {
+      ++expected->total;
+    } else {
+      expected->status = 2;
+      expected->left.push_back(deep + "/x.bak");
+    }
+    expected->left.push_back(deep + "/");
+    expected->left.push_back(deep + "/keep.txt");
+  }
+  if (levels) expected->left.push_back("deep/");
+}
+
 }  // namespace
+
+void Build(const std::string& base, const std::string& entry) {
+  std::string path = entry, target, mark;
+  size_t arrow = entry.find(" -> ");
+  if (arrow != std::string::npos) {
+    path = entry.substr(0, arrow);
+    target = entry.substr(arrow + 4);
+    if (target.compare(0, 2, "^/") == 0) target = OnDisk(base, target);
+  } else if (size_t space = entry.rfind(' '); space != std::string::npos &&
+                                             entry.back() != ' ' && entry[space - 1] != ' ') {
+    std::string word = entry.substr(space + 1);
+    if (word == "ro" || word == "locked" || word == "sealed") {
+      path = entry.substr(0, space);
+      mark = word;
+    }
+  }
+  bool dir = !path.empty() && path.back() == '/';
+  std::string disk = OnDisk(base, dir ? path.substr(0, path.size() - 1) : path);
+  MakeParents(disk);
+  if (!target.empty()) {
+    Check(symlink(target.c_str(), disk.c_str()) == 0, "symlink " + disk);
+  } else if (dir) {
+    Check(mkdir(disk.c_str(), 0755) == 0 || errno == EEXIST, "mkdir " + disk);
+  } else {
+    int fd = open(disk.c_str(), O_CREAT | O_WRONLY | O_EXCL, 0644);
+    Check(fd >= 0, "create " + disk);
+    close(fd);
+  }
+  // Permissions are applied after the whole tree is built; remember them.
+  if (!mark.empty()) {
+    mode_t mode = mark == "ro" ? 0444 : mark == "locked" ? 0 : 0555;
+    Check(chmod(disk.c_str(), mode) == 0, "chmod " + disk);
+  }
+}
+
+void BuildChain(const std::string& top, int levels, const std::string& name,
+                const std::function<void(int fd, int level)>& fill) {
+  int fd = open(top.c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(fd, 0) << top;
+  for (int level = 1; level <= levels; ++level) {
+    ASSERT_EQ(0, mkdirat(fd, name.c_str(), 0755)) << "level " << level;
+    int next = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
+    close(fd);
+    ASSERT_GE(next, 0) << "level " << level;
+    fd = next;
+    fill(fd, level);
+  }
+  close(fd);
+}
+
+std::vector<std::string> Remaining(const std::string& base) {
+  std::vector<std::string> out;
+  for (const char* part : {"work", "outside"}) {
+    int fd = open((base + "/" + part).c_str(), O_RDONLY | O_DIRECTORY);
+    EXPECT_GE(fd, 0);
+    if (fd >= 0) ListTree(fd, std::string(part) == "work" ? "" : "^/", &out);
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream read;
+  read << in.rdbuf();
+  return read.str();
+}
+
+std::string MakeBase() {
+  char base_template[] = "/tmp/zapext-e2e.XXXXXX";
+  EXPECT_NE(nullptr, mkdtemp(base_template));
+  char* real = realpath(base_template, nullptr);
+  std::string base = real ? real : base_template;
+  free(real);
+  for (const char* part : {"/work", "/outside"}) EXPECT_EQ(0, mkdir((base + part).c_str(), 0755));
+  return base;
+}
+
+void RemoveBase(const std::string& base) {
+  ASSERT_EQ(0, system(("chmod -R u+rwx " + base + " && rm -rf " + base).c_str()));
+}
+
+pid_t Start(const Launch& launch) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (launch.output_fd >= 0 || !launch.output.empty()) {
+      int fd = launch.output_fd >= 0
+                   ? launch.output_fd
+                   : open(launch.output.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+      if (fd < 0 || dup2(fd, 1) < 0) _exit(127);
+    } else {
+      close(1);
+    }
+    // Files, not pipes: what the tool leaves running (wine's services) would
+    // hold a pipe open long after the tool is gone.
+    if (!launch.errors.empty()) {
+      int fd = open(launch.errors.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+      if (fd < 0 || dup2(fd, 2) < 0) _exit(127);
+    }
+    // Nothing but the standard streams: the tool's descriptors are counted.
+    close_range(3, ~0U, 0);
+    if (launch.open_files) {
+      struct rlimit limit = {launch.open_files,
+                             launch.open_files_hard ? launch.open_files_hard : launch.open_files};
+      if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(127);
+    }
+    if (launch.stack) {
+      struct rlimit limit = {launch.stack, launch.stack};
+      if (setrlimit(RLIMIT_STACK, &limit) != 0) _exit(127);
+    }
+    // A writer to a closed pipe is ended by SIGPIPE, unless its parent ignored it.
+    signal(SIGPIPE, SIG_DFL);
+    if (chdir(launch.cwd.c_str()) != 0) _exit(127);
+    for (const std::string& e : launch.environment) putenv(strdup(e.c_str()));
+    std::vector<char*> argv;
+    for (const std::string& a : launch.command) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+int Wait(pid_t pid, struct rusage* usage) {
+  int status = 0;
+  struct rusage ignored;
+  EXPECT_EQ(pid, wait4(pid, &status, 0, usage ? usage : &ignored));
+  return status;
+}
 
 std::vector<Scenario> ScenariosFor(unsigned runner) {
   std::vector<Scenario> out;
@@ -201,56 +303,66 @@ std::string ScenarioName(const Scenario& scenario) { return scenario.name; }
 void PrintTo(const Scenario& scenario, std::ostream* os) { *os << scenario.name; }
 
 void RunScenario(const Runner& runner, const Scenario& scenario) {
-  char base_template[] = "/tmp/zapext-e2e.XXXXXX";
-  ASSERT_NE(nullptr, mkdtemp(base_template));
-  char* real = realpath(base_template, nullptr);
-  std::string base = real;
-  free(real);
-  for (const char* part : {"/work", "/outside"}) ASSERT_EQ(0, mkdir((base + part).c_str(), 0755));
-
+  std::string base = MakeBase();
   for (const std::string& entry : scenario.tree) Build(base, entry);
-  if (scenario.deep_levels) BuildDeep(base, scenario.deep_levels);
+  if (scenario.deep_levels) {
+    Build(base, "deep/");
+    BuildChain(base + "/work/deep", scenario.deep_levels, kDeepName, [](int fd, int) {
+      for (const char* name : {"x.bak", "keep.txt"}) close(openat(fd, name, O_CREAT | O_WRONLY, 0644));
+    });
+  }
 
-  std::vector<std::string> command = runner.command;
-  command.insert(command.end(), scenario.args.begin(), scenario.args.end());
+  if (scenario.locale) {
+    locale_t locale = newlocale(LC_ALL_MASK, scenario.locale, nullptr);
+    ASSERT_NE(nullptr, locale) << "no locale " << scenario.locale << ": .ci/install-deps makes it";
+    freelocale(locale);
+  }
+
+  std::string root = runner.root_text(base + "/work");
+  if (scenario.at_drive_root) {
+    ASSERT_FALSE(runner.drive_link.empty()) << "this runner cannot make a drive";
+    unlink(runner.drive_link.c_str());
+    ASSERT_EQ(0, symlink((base + "/work").c_str(), runner.drive_link.c_str()));
+    root = runner.drive_root;
+  }
+
+  Launch launch;
+  launch.command = runner.command;
+  launch.command.insert(launch.command.end(), scenario.args.begin(), scenario.args.end());
+  launch.environment = runner.environment;
+  if (scenario.locale) launch.environment.push_back(std::string("LC_ALL=") + scenario.locale);
   if (scenario.unprivileged && geteuid() == 0) {
     ASSERT_EQ(0, system(("chown -hR 65534:65534 " + base).c_str()));
     chmod(base.c_str(), 0755);
-    command.insert(command.begin(), {"setpriv", "--reuid=" + std::to_string(kNobody),
-                                     "--regid=" + std::to_string(kNobody), "--clear-groups"});
+    launch.command.insert(launch.command.begin(),
+                          {"setpriv", "--reuid=" + std::to_string(kNobody),
+                           "--regid=" + std::to_string(kNobody), "--clear-groups"});
+    launch.environment.insert(launch.environment.end(), runner.unprivileged_environment.begin(),
+                              runner.unprivileged_environment.end());
   }
-
-  std::string output_file = base + "/output";
-  int status = Run(command, runner.environment, base + "/work", output_file);
-  std::ifstream in(output_file, std::ios::binary);
-  std::stringstream read;
-  read << in.rdbuf();
-  std::string output = read.str();
+  launch.cwd = base + "/work";
+  launch.output = base + "/output";
+  launch.errors = base + "/errors";
+  int wait_status = Wait(Start(launch));
+  if (scenario.at_drive_root) unlink(runner.drive_link.c_str());
+  EXPECT_TRUE(WIFEXITED(wait_status)) << "the tool was killed by signal " << WTERMSIG(wait_status);
+  int status = WEXITSTATUS(wait_status);
+  std::string output = ReadAll(launch.output);
+  EXPECT_EQ("", ReadAll(launch.errors)) << "the tool never writes to standard error";
 
   // What was expected, in the platform's form.
-  std::string root = runner.root_text(base + "/work");
-  std::string sep(1, runner.separator);
+  Expander expand{runner, root};
   std::string eol = runner.line_end;
-  std::vector<std::string> lines;
-  for (const std::string& line : scenario.lines)
-    lines.push_back(Replace(Replace(line, "/", sep), "@", root));
-  std::vector<std::string> left = scenario.left;
-  std::string deep = "deep/";
-  for (int i = 0; i < scenario.deep_levels; ++i) {
-    deep += kDeepName;
-    lines.push_back("removing " + Replace(Replace("@/" + deep + "/x.bak", "/", sep), "@", root));
-    left.push_back(deep + "/");
-    left.push_back(deep + "/keep.txt");
-    deep += "/";
-  }
-  if (scenario.deep_levels) left.push_back("deep/");
-  std::sort(left.begin(), left.end());
+  Expected expected{{}, scenario.left, scenario.total, scenario.status};
+  for (const std::string& line : scenario.lines) expected.lines.push_back(expand(line));
+  ExpectDeep(runner, expand, scenario.deep_levels, &expected);
+  std::sort(expected.left.begin(), expected.left.end());
 
-  EXPECT_EQ(scenario.status, status);
+  EXPECT_EQ(expected.status, status);
   if (scenario.exact) {
     EXPECT_EQ(Replace(scenario.exact, "\n", eol), output);
   } else {
-    std::string total = "removed " + std::to_string(scenario.total) + " files" + eol + eol;
+    std::string total = "removed " + std::to_string(expected.total) + " files" + eol + eol;
     ASSERT_GE(output.size(), total.size()) << output;
     EXPECT_EQ(total, output.substr(output.size() - total.size()));
     std::vector<std::string> got;
@@ -265,10 +377,9 @@ void RunScenario(const Runner& runner, const Scenario& scenario) {
     }
     CheckOrder(got, root, runner.separator);
     std::sort(got.begin(), got.end());
-    std::sort(lines.begin(), lines.end());
-    EXPECT_EQ(lines, got);
+    std::sort(expected.lines.begin(), expected.lines.end());
+    EXPECT_EQ(expected.lines, got);
   }
-  EXPECT_EQ(left, Remaining(base));
-
-  ASSERT_EQ(0, system(("chmod -R u+rwx " + base + " && rm -rf " + base).c_str()));
+  EXPECT_EQ(expected.left, Remaining(base));
+  RemoveBase(base);
 }

@@ -5,8 +5,13 @@
 #ifndef ZAPEXT_TESTS_E2E_H_
 #define ZAPEXT_TESTS_E2E_H_
 
+#include <sys/resource.h>
+#include <sys/types.h>
+
+#include <functional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Which runners a scenario applies to.
@@ -27,10 +32,11 @@ struct Scenario {
   std::vector<std::string> args;
   // The expected lines before the total, in any order within a directory
   // (a directory's lines stand together, at its place). "@" stands for the
-  // working directory's text and "/" in paths for the separator.
+  // working directory's text, "/" in paths for the separator, and a name in
+  // braces ("{denied}") for the platform's error code of that kind.
   std::vector<std::string> lines;
-  int total;  // the count on the total line; -1 when there is no total line
-  int status;
+  int total;  // the count on the total line, apart from the deep chain's
+  int status;  // when the deep chain passes the runner's path limit, 2
   // Everything left afterwards, inside and outside, in the tree's notation
   // (directories end in "/", read-only and link markers are not repeated).
   std::vector<std::string> left;
@@ -40,8 +46,15 @@ struct Scenario {
   // Runs the tool as an unprivileged user, for failures root would not meet.
   bool unprivileged = false;
   // Adds a chain of this many directories under "deep/", each holding "x.bak"
-  // and "keep.txt", long enough to pass any path-length limit.
+  // and "keep.txt", long enough to pass any path-length limit. Its lines and
+  // its count are added to the expected ones.
   int deep_levels = 0;
+  // Runs the tool from the root of a drive made of the working directory.
+  bool at_drive_root = false;
+  // Runs the tool with LC_ALL set to this; under wine it picks the ANSI code
+  // page (ja_JP.UTF-8: 932, double-byte), in which the tool sees names and
+  // arguments, and prints.
+  const char* locale = nullptr;
 };
 
 const std::vector<Scenario>& Scenarios();
@@ -54,8 +67,19 @@ struct Runner {
   const char* line_end = "\n";
   // The working directory's text as the tool will see it, from its POSIX path.
   std::string (*root_text)(const std::string& posix_path) = nullptr;
-  // The environment for the command (added to the current one).
+  // The environment for the command (added to the current one), and what
+  // changes in it when a scenario runs the tool as an unprivileged user.
   std::vector<std::string> environment;
+  std::vector<std::string> unprivileged_environment;
+  // The platform's codes for the error names the scenarios use ("{denied}").
+  std::vector<std::pair<std::string, int>> error_codes;
+  // Paths this long or longer cannot be used, 0 for no limit. A directory is
+  // listed through a pattern 4 characters longer than its path ("\\*.*").
+  size_t path_limit = 0;
+  // A link that, pointed at the working directory, makes it a drive, and the
+  // text of that drive's root (for scenarios run at a drive root).
+  std::string drive_link;
+  std::string drive_root;
 };
 
 // Builds the scenario's tree in a fresh temporary directory, runs the tool
@@ -67,5 +91,45 @@ std::vector<Scenario> ScenariosFor(unsigned runner);
 std::string ScenarioName(const Scenario& scenario);
 // Names a scenario in test output, instead of dumping its bytes.
 void PrintTo(const Scenario& scenario, std::ostream* os);
+
+// What the scenarios are built from, shared with the stress tests.
+
+// A fresh directory holding "work", where the tool runs, and "outside", beside
+// it; returns its real path. RemoveBase removes it whatever its modes.
+std::string MakeBase();
+void RemoveBase(const std::string& base);
+
+// Creates one entry of a tree in the scenario's notation below `base`.
+void Build(const std::string& base, const std::string& entry);
+
+// A chain of `levels` directories named `name`, each inside the one before,
+// below the existing directory `top`, made relative to each other so that no
+// path length limits it. `fill(fd, level)` may add entries to each level
+// (1 is the first below `top`) through its open descriptor.
+void BuildChain(const std::string& top, int levels, const std::string& name,
+                const std::function<void(int fd, int level)>& fill);
+
+// Everything left in work and outside, sorted, in the scenario's notation.
+std::vector<std::string> Remaining(const std::string& base);
+
+std::string ReadAll(const std::string& path);
+
+// One start of the tool.
+struct Launch {
+  std::vector<std::string> command;
+  std::vector<std::string> environment;  // added to the current one
+  std::string cwd;
+  std::string output;  // the file for standard output; "" leaves it closed
+  int output_fd = -1;  // instead of `output`: this descriptor
+  std::string errors;  // the file for standard error; "" keeps the caller's
+  rlim_t open_files = 0;  // when set, the soft limit on open files...
+  rlim_t open_files_hard = 0;  // ...and the hard one (the soft one when 0)
+  rlim_t stack = 0;  // when set, the limit on the size of the main stack
+};
+
+// Starts the tool as `launch` says; Wait returns its wait status and, when
+// `usage` is given, its resource usage (ru_maxrss is its peak memory).
+pid_t Start(const Launch& launch);
+int Wait(pid_t pid, struct rusage* usage = nullptr);
 
 #endif  // ZAPEXT_TESTS_E2E_H_

@@ -1,4 +1,6 @@
 // The end-to-end scenarios, run against the native build.
+#include <errno.h>
+
 #include <gtest/gtest.h>
 
 #include "tests/e2e.h"
@@ -13,6 +15,7 @@ TEST_P(NativeTest, Scenario) {
   Runner runner;
   runner.command = {ZAPEXT_BINARY};
   runner.root_text = NativeRoot;
+  runner.error_codes = {{"{denied}", EACCES}};
   RunScenario(runner, GetParam());
 }
 

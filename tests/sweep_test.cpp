@@ -5,10 +5,13 @@
 #include <stdlib.h>
 
 #include <functional>
+#include <memory>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "cli/zapext.h"
+#include "sweep/sweep.h"
 #include "tests/virtual_file_system.h"
 
 namespace {
@@ -245,8 +248,19 @@ TEST(SweepTest, DriveRootGivesTwoSeparators) {
   EXPECT_EQ("removing C:\\\\a.bak\nremoving C:\\\\old\\b.bak\nremoved 2 files\n\n", run.output);
 }
 
-TEST(SweepTest, OneOpenListingPerLevel) {
-  VirtualFileSystem fs;
+// Records where the stack stands each time a level opens its listing.
+class StackProbe : public VirtualFileSystem {
+ public:
+  std::unique_ptr<Listing> OpenListing(Listing* parent, const char* name, const CString& path,
+                                       int* error) override {
+    frames.push_back(reinterpret_cast<uintptr_t>(__builtin_frame_address(0)));
+    return VirtualFileSystem::OpenListing(parent, name, path, error);
+  }
+  std::vector<uintptr_t> frames;
+};
+
+TEST(SweepTest, OneOpenListingAndLittleStackPerLevel) {
+  StackProbe fs;
   std::string path;
   for (int i = 0; i < 50; ++i) {
     path += "d/";
@@ -258,6 +272,11 @@ TEST(SweepTest, OneOpenListingPerLevel) {
   EXPECT_EQ(51, fs.max_open_listings);
   EXPECT_EQ(0, fs.open_listings);
   EXPECT_EQ(50u, fs.removals.size());
+  // The stack grows downwards; the entry gives each level this much of it.
+  ASSERT_EQ(51u, fs.frames.size());
+  uintptr_t per_level = (fs.frames[1] - fs.frames[50]) / 49;
+  printf("[ figures ] stack per level: %zu bytes\n", static_cast<size_t>(per_level));
+  EXPECT_LE(per_level, kSweepStackPerLevel);
 }
 
 }  // namespace
