@@ -19,24 +19,24 @@ std::string WineRoot(const std::string& path) {
 class WineTest : public testing::TestWithParam<Scenario> {};
 
 TEST_P(WineTest, Scenario) {
-  if (!*ZAPEXT_WIN32_BINARY) GTEST_SKIP() << "zapext.exe was not built: no mingw-w64 or no wine";
+  if (!ZAPEXT_WIN32_BUILT) GTEST_SKIP() << "zapext.exe was not built: no mingw-w64 or no wine";
   struct stat prefix;
-  ASSERT_EQ(0, stat(ZAPEXT_WINE_PREFIX "/system.reg", &prefix))
+  ASSERT_EQ(0, stat(ZAPEXT_WINE_DIR "/prefix/system.reg", &prefix))
       << "no wine prefix: run the tests through ctest, whose fixture makes it";
 
   Runner runner;
-  runner.command = {"wine", ZAPEXT_WIN32_BINARY};
+  runner.command = {"wine", ZAPEXT_WINE_DIR "/zapext.exe"};
   runner.separator = '\\';
   runner.line_end = "\r\n";
   runner.root_text = WineRoot;
   // The locale decides the ANSI code page: C.UTF-8 gives 1252.
-  runner.environment = {"WINEDEBUG=-all", "WINEPREFIX=" ZAPEXT_WINE_PREFIX, "LC_ALL=C.UTF-8"};
+  runner.environment = {"WINEDEBUG=-all", "WINEPREFIX=" ZAPEXT_WINE_DIR "/prefix", "LC_ALL=C.UTF-8"};
   // Wine will not run in a prefix owned by someone else.
-  runner.unprivileged_environment = {"WINEPREFIX=" ZAPEXT_WINE_PREFIX "-nobody"};
+  runner.unprivileged_environment = {"WINEPREFIX=" ZAPEXT_WINE_DIR "/prefix-nobody"};
   // ERROR_ACCESS_DENIED, ERROR_FILENAME_EXCED_RANGE, ERROR_INVALID_NAME
   runner.error_codes = {{"{denied}", 5}, {"{too long}", 206}, {"{bad name}", 123}};
   runner.path_limit = 260;  // MAX_PATH
-  runner.drive_link = ZAPEXT_WINE_PREFIX "/dosdevices/y:";
+  runner.drive_link = ZAPEXT_WINE_DIR "/prefix/dosdevices/y:";
   runner.drive_root = "Y:\\";
   RunScenario(runner, GetParam());
 }

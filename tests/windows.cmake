@@ -25,11 +25,17 @@ else()
   message(STATUS "No i686-w64-mingw32-g++ or wine: the wine scenarios will be skipped")
 endif()
 
-set(prefix ${CMAKE_CURRENT_BINARY_DIR}/wine/prefix)
+# The scenarios run as nobody need a prefix and a zapext.exe that nobody can
+# reach, and the build tree may lie below a directory only its owner may
+# enter (a fresh mktemp -d): the fixture works in a directory of /tmp named
+# after this build, and runs a copy of zapext.exe there.
+string(MD5 build_key "${CMAKE_CURRENT_BINARY_DIR}")
+string(SUBSTRING "${build_key}" 0 12 build_key)
+set(wine_dir /tmp/zapext-wine-${build_key})
 add_executable(zapext_e2e_wine e2e_wine_test.cpp)
 target_link_libraries(zapext_e2e_wine PRIVATE zapext_e2e_support GTest::gtest_main)
 target_compile_definitions(zapext_e2e_wine PRIVATE
-  ZAPEXT_WIN32_BINARY="${win32_binary}" ZAPEXT_WINE_PREFIX="${prefix}")
+  ZAPEXT_WIN32_BUILT=$<BOOL:${win32_binary}> ZAPEXT_WINE_DIR="${wine_dir}")
 
 if(NOT win32_binary)
   gtest_discover_tests(zapext_e2e_wine)
@@ -38,9 +44,9 @@ endif()
 
 add_dependencies(zapext_e2e_wine zapext_win32)
 add_test(NAME wine_prefix_start
-  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/wine_prefix.sh start ${prefix})
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/wine_prefix.sh start ${wine_dir} ${win32_binary})
 add_test(NAME wine_prefix_stop
-  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/wine_prefix.sh stop ${prefix})
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/wine_prefix.sh stop ${wine_dir})
 set_tests_properties(wine_prefix_start PROPERTIES FIXTURES_SETUP wine)
 set_tests_properties(wine_prefix_stop PROPERTIES FIXTURES_CLEANUP wine)
 gtest_discover_tests(zapext_e2e_wine PROPERTIES FIXTURES_REQUIRED wine)

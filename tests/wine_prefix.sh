@@ -1,19 +1,24 @@
 #!/usr/bin/env bash
 # The wine prefix the Windows scenarios run in, made afresh for each test run:
-#   wine_prefix.sh start PREFIX   makes it and keeps a wineserver up for it
-#   wine_prefix.sh stop PREFIX    stops that wineserver
-# Run as root, it also makes PREFIX-nobody, for the scenarios that run the
+#   wine_prefix.sh start DIR EXE   makes DIR/prefix, keeps a wineserver up for
+#                                  it, and copies EXE to DIR/zapext.exe
+#   wine_prefix.sh stop DIR        stops that wineserver and removes DIR
+# Run as root, it also makes DIR/prefix-nobody, for the scenarios that run the
 # tool as nobody: wine only runs in a prefix its user owns. That one shares
-# PREFIX's drive C: and has a wineserver of its own.
+# the prefix's drive C: and has a wineserver of its own. DIR and the way to it
+# must be open to nobody.
 set -euo pipefail
 action=$1
-prefix=$2
+dir=$2
+prefix=$dir/prefix
 nobody=(setpriv --reuid=65534 --regid=65534 --clear-groups)
 export WINEDEBUG=-all
 
 # Everything a wine process leaves running would hold on to a pipe that CTest
 # reads, so all output goes to a file.
-log="$prefix.log"
+log="$dir/prefix.log"
+# When something fails, what wine said is the place to look.
+trap '[ -f "$log" ] && tail -n 30 "$log" >&2' ERR
 
 # Starts a wineserver that stays up, and wine's services with it: started by
 # the first scenario instead, they would hold on to that test's output.
@@ -35,8 +40,10 @@ case $action in
   start)
     stop "$prefix"
     stop "$prefix-nobody" "${nobody[@]}"
-    rm -rf "$prefix" "$prefix-nobody"
-    mkdir -p "$(dirname "$prefix")"
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    chmod 755 "$dir"
+    install -m 755 "$3" "$dir/zapext.exe"
     : >"$log"
     # No Mono or Gecko: nothing here needs them, and asking for them is slow.
     WINEPREFIX=$prefix WINEDLLOVERRIDES="mscoree,mshtml=" wineboot --init >>"$log" 2>&1
@@ -54,9 +61,10 @@ case $action in
   stop)
     stop "$prefix"
     stop "$prefix-nobody" "${nobody[@]}"
+    rm -rf "$dir"
     ;;
   *)
-    echo "usage: $0 start|stop PREFIX" >&2
+    echo "usage: $0 start DIR EXE | stop DIR" >&2
     exit 2
     ;;
 esac
