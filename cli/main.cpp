@@ -1,4 +1,5 @@
 // The process entry.
+#include <signal.h>
 #include <stdio.h>
 
 #include <exception>
@@ -20,6 +21,19 @@ struct CommandLine {
   char** argv;
 };
 
+volatile sig_atomic_t interrupted = 0;
+
+extern "C" void Interrupt(int signal_number) { interrupted = signal_number; }
+
+// Ctrl-C or a polite kill stops the sweep between two files, so that every
+// file removed is announced in the output before the process goes; a
+// signal the caller chose to ignore stays ignored.
+void CatchInterruptions() {
+  for (int signal_number : {SIGINT, SIGTERM}) {
+    if (signal(signal_number, Interrupt) == SIG_IGN) signal(signal_number, SIG_IGN);
+  }
+}
+
 std::terminate_handler runtime_terminate;
 
 // Running out of memory ends the process. The files announced so far are
@@ -31,7 +45,7 @@ void FlushAndTerminate() {
 
 int RunTool(void* command_line) {
   CommandLine* c = static_cast<CommandLine*>(command_line);
-  return ZapextMain(RealFileSystem(), c->argc, c->argv, stdout);
+  return ZapextMain(RealFileSystem(), c->argc, c->argv, stdout, &interrupted);
 }
 
 }  // namespace
@@ -45,5 +59,14 @@ int main(int argc, char** argv) {
   if (!IsTerminal(stdout)) setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
   // No tree the process can open is too deep for the stack it sweeps on.
   CommandLine command_line = {argc, argv};
-  return RunWithStackForDepth(kSweepStackPerLevel, RunTool, &command_line);
+  CatchInterruptions();
+  int status = RunWithStackForDepth(kSweepStackPerLevel, RunTool, &command_line);
+  if (interrupted) {
+    // The lines are out; now end as the signal would have, so the caller
+    // sees an interrupted run.
+    fflush(stdout);
+    signal(interrupted, SIG_DFL);
+    raise(interrupted);
+  }
+  return status;
 }

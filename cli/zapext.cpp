@@ -2,7 +2,8 @@
 
 #include "sweep/sweep.h"
 
-int ZapextMain(FileSystem* fs, int argc, char** argv, FILE* out) {
+int ZapextMain(FileSystem* fs, int argc, char** argv, FILE* out,
+               const volatile sig_atomic_t* interrupted) {
   if (argc < 2) {
     fputs("\n\n\rSyntax : ZAPEXT <extension> \n\n\r", out);
     return 1;
@@ -18,6 +19,7 @@ int ZapextMain(FileSystem* fs, int argc, char** argv, FILE* out) {
   SweepContext sweep;
   sweep.fs = fs;
   sweep.out = out;
+  sweep.interrupted = interrupted;
   // Upper-cased once for the whole sweep: however long the argument, no
   // level of the tree holds a copy of it.
   CString wanted(argv[1]);
@@ -27,5 +29,5 @@ int ZapextMain(FileSystem* fs, int argc, char** argv, FILE* out) {
 
   // A listing that never reached its reader is a failure too.
   if (fflush(out) != 0 || ferror(out)) sweep.failed = true;
-  return sweep.failed ? 2 : 0;
+  return sweep.failed || sweep.Interrupted() ? 2 : 0;
 }

@@ -20,7 +20,7 @@ uint32_t SweepDirectory(SweepContext* sweep, Listing* parent, const char* name,
 
   uint32_t count = 0;
   DirEntry entry;
-  while (listing->Read(&entry)) {
+  while (!sweep->Interrupted() && listing->Read(&entry)) {
     if (entry.attributes & kAttrDirectory) {
       // A directory link or junction is passed over: following one could
       // lead the sweep out of the tree, and removing it is not ours to do.

@@ -3,6 +3,7 @@
 #ifndef ZAPEXT_SWEEP_SWEEP_H_
 #define ZAPEXT_SWEEP_SWEEP_H_
 
+#include <signal.h>
 #include <stdint.h>
 #include <stdio.h>
 
@@ -15,6 +16,10 @@ struct SweepContext {
   FileSystem* fs = nullptr;
   FILE* out = nullptr;
   bool failed = false;
+  // Set from a signal handler to stop the sweep between two entries.
+  const volatile sig_atomic_t* interrupted = nullptr;
+
+  bool Interrupted() const { return interrupted && *interrupted; }
 };
 
 // The most stack one level of the sweep takes, in any build (sanitizers

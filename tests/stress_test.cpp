@@ -500,6 +500,59 @@ void OutputFails() {
   }
 }
 
+// Ctrl-C in the middle of a large sweep, with the output going to a file: the
+// tool ends as interrupted, and every file it removed is in its output, none
+// that it did not, with the total line for them.
+void Interrupted() {
+  std::string base = MakeBase();
+  Build(base, "big/");
+  int outside = open((base + "/outside").c_str(), O_RDONLY | O_DIRECTORY);
+  int big = open((base + "/work/big").c_str(), O_RDONLY | O_DIRECTORY);
+  MakeFile(outside, "seed");
+  const long kEntries = 40000;  // below the file system's link limit
+  char name[32];
+  for (long i = 0; i < kEntries; ++i) {
+    snprintf(name, sizeof name, "f%06ld.bak", i);
+    ASSERT_EQ(0, linkat(outside, "seed", big, name, 0)) << name;
+  }
+  close(outside);
+  for (int signal_number : {SIGINT, SIGTERM}) {
+    Launch launch = SweepIn(base, {"bak"});
+    pid_t pid = Start(launch);
+    usleep(5000);
+    kill(pid, signal_number);
+    int status = Wait(pid);
+    std::vector<std::string> lines = LinesOf(launch.output);
+    size_t announced = CountStarting(lines, "removing ");
+    long left = 0;
+    for (long i = 0; i < kEntries; ++i) {
+      snprintf(name, sizeof name, "f%06ld.bak", i);
+      if (faccessat(big, name, F_OK, AT_SYMLINK_NOFOLLOW) == 0) ++left;
+    }
+    printf("[ figures ] signal %d: stopped after %zu of %ld files, each announced\n", signal_number,
+           announced, kEntries);
+    if (WIFEXITED(status) && announced == static_cast<size_t>(kEntries)) {
+      ADD_FAILURE() << "the sweep ended before the signal came: make the tree larger";
+    } else {
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number);
+      EXPECT_EQ(static_cast<long>(announced), TotalOf(lines));
+      EXPECT_EQ(kEntries - static_cast<long>(announced), left);
+      EXPECT_EQ(lines.size(), announced + 2) << "only removals and the total";
+    }
+    // Linked back, the directory is full again for the next run.
+    int seed = open((base + "/outside").c_str(), O_RDONLY | O_DIRECTORY);
+    for (long i = 0; i < kEntries; ++i) {
+      snprintf(name, sizeof name, "f%06ld.bak", i);
+      if (faccessat(big, name, F_OK, AT_SYMLINK_NOFOLLOW) != 0) {
+        ASSERT_EQ(0, linkat(seed, "seed", big, name, 0));
+      }
+    }
+    close(seed);
+  }
+  close(big);
+  RemoveBase(base);
+}
+
 struct StressCase {
   const char* name;
   void (*run)();
@@ -513,6 +566,7 @@ const StressCase kStressCases[] = {
     {"HugeDirectory", HugeDirectory},
     {"HugeArgument", HugeArgument},
     {"OutputFails", OutputFails},
+    {"Interrupted", Interrupted},
 };
 
 void PrintTo(const StressCase& c, std::ostream* os) { *os << c.name; }

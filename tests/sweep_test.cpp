@@ -21,7 +21,8 @@ struct Outcome {
   std::string output;
 };
 
-Outcome RunZapext(VirtualFileSystem* fs, std::vector<std::string> args) {
+Outcome RunZapext(VirtualFileSystem* fs, std::vector<std::string> args,
+                  const volatile sig_atomic_t* interrupted = nullptr) {
   args.insert(args.begin(), "zapext");
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(&a[0]);
@@ -29,7 +30,7 @@ Outcome RunZapext(VirtualFileSystem* fs, std::vector<std::string> args) {
   char* buffer = nullptr;
   size_t size = 0;
   FILE* out = open_memstream(&buffer, &size);
-  int status = ZapextMain(fs, static_cast<int>(args.size()), argv.data(), out);
+  int status = ZapextMain(fs, static_cast<int>(args.size()), argv.data(), out, interrupted);
   fclose(out);
   Outcome run{status, std::string(buffer, size)};
   free(buffer);
@@ -238,6 +239,29 @@ TEST(SweepTest, ReleasedAttributeComesBackWhenRemovalFails) {
   Outcome run = RunZapext(&fs, {"BAK"});
   EXPECT_EQ(2, run.status);
   EXPECT_EQ(kReadOnly | 0x02, fs.AttributesOf("r.bak"));
+}
+
+// Interrupted as it removes its first file, the sweep goes no further, and
+// the total tells what was done.
+class InterruptedOnRemoval : public VirtualFileSystem {
+ public:
+  int RemoveFile(Listing* dir, const char* name, const CString& path) override {
+    interrupted = 2;
+    return VirtualFileSystem::RemoveFile(dir, name, path);
+  }
+  volatile sig_atomic_t interrupted = 0;
+};
+
+TEST(SweepTest, InterruptionStopsAfterTheFileAtHand) {
+  InterruptedOnRemoval fs;
+  fs.AddFile("d/a.bak");
+  fs.AddFile("d/b.bak");
+  fs.AddFile("e/c.bak");
+  Outcome run = RunZapext(&fs, {"bak"}, &fs.interrupted);
+  EXPECT_EQ("removing /work/d/a.bak\nremoved 1 files\n\n", run.output);
+  EXPECT_EQ(2, run.status);
+  EXPECT_EQ(std::vector<std::string>({"d/", "d/b.bak", "e/", "e/c.bak"}), fs.Tree());
+  EXPECT_EQ(0, fs.open_listings);
 }
 
 TEST(SweepTest, DriveRootGivesTwoSeparators) {
