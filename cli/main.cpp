@@ -57,9 +57,9 @@ int main(int argc, char** argv) {
   // person sees each file as it goes.
   static char buffer[64 * 1024];
   if (!IsTerminal(stdout)) setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+  CatchInterruptions();
   // No tree the process can open is too deep for the stack it sweeps on.
   CommandLine command_line = {argc, argv};
-  CatchInterruptions();
   int status = RunWithStackForDepth(kSweepStackPerLevel, RunTool, &command_line);
   if (interrupted) {
     // The lines are out; now end as the signal would have, so the caller
