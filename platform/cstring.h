@@ -14,7 +14,6 @@ class CString {
   int GetLength() const { return static_cast<int>(text_.size()); }
   operator const char*() const { return text_.c_str(); }
 
-  CString& operator+=(const CString& other) { text_ += other.text_; return *this; }
   CString& operator+=(const char* text) { text_ += text; return *this; }
   CString& operator+=(char c) { text_ += c; return *this; }
 
@@ -43,13 +42,11 @@ class CString {
 
   // Byte-wise equality: same length, same bytes.
   friend bool operator==(const CString& a, const CString& b) { return a.text_ == b.text_; }
-  friend bool operator!=(const CString& a, const CString& b) { return !(a == b); }
 
  private:
   std::string text_;
 };
 
-inline CString operator+(CString a, const CString& b) { return a += b; }
 inline CString operator+(CString a, const char* b) { return a += b; }
 inline CString operator+(CString a, char b) { return a += b; }
 

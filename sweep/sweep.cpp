@@ -5,16 +5,21 @@
 
 #include "sweep/path_step.h"
 
+namespace {
+
+void ReportUnlisted(SweepContext* sweep, const CString& directory, int error) {
+  fprintf(sweep->out, "Unable to list %s, error %d\n", static_cast<const char*>(directory), error);
+  sweep->failed = true;
+}
+
+}  // namespace
+
 uint32_t SweepDirectory(SweepContext* sweep, Listing* parent, const char* name,
                         CString* directory, const CString& wanted) {
   int error = 0;
   std::unique_ptr<Listing> listing = sweep->fs->OpenListing(parent, name, *directory, &error);
   if (!listing) {
-    if (error != kErrorGone) {
-      fprintf(sweep->out, "Unable to list %s, error %d\n", static_cast<const char*>(*directory),
-              error);
-      sweep->failed = true;
-    }
+    if (error != kErrorGone) ReportUnlisted(sweep, *directory, error);
     return 0;
   }
 
@@ -33,10 +38,6 @@ uint32_t SweepDirectory(SweepContext* sweep, Listing* parent, const char* name,
       if (RemoveMatchedFile(sweep, listing.get(), directory, entry)) ++count;
     }
   }
-  if (listing->error() != 0) {
-    fprintf(sweep->out, "Unable to list %s, error %d\n", static_cast<const char*>(*directory),
-            listing->error());
-    sweep->failed = true;
-  }
+  if (listing->error() != 0) ReportUnlisted(sweep, *directory, listing->error());
   return count;
 }
