@@ -1,9 +1,9 @@
 #include "cli/zapext.h"
 
+#include "sweep/removal_queue.h"
 #include "sweep/sweep.h"
 
-int ZapextMain(FileSystem* fs, int argc, char** argv, FILE* out,
-               const volatile sig_atomic_t* interrupted) {
+int ZapextMain(FileSystem* fs, int argc, char** argv, FILE* out, const ZapextOptions& options) {
   if (argc < 2) {
     fputs("\n\n\rSyntax : ZAPEXT <extension> \n\n\r", out);
     return 1;
@@ -16,15 +16,27 @@ int ZapextMain(FileSystem* fs, int argc, char** argv, FILE* out,
     return 2;
   }
 
+  FileOutput file(out);
   SweepContext sweep;
   sweep.fs = fs;
-  sweep.out = out;
-  sweep.interrupted = interrupted;
+  sweep.out = &file;
+  sweep.interrupted = options.interrupted;
+  std::unique_ptr<RemovalQueue> removals;
+  if (options.workers > 0) {
+    removals.reset(new RemovalQueue(fs, out, options.workers, options.interrupted));
+    // Without a thread to be had, the sweep does the work itself.
+    if (removals->workers() == 0) removals.reset();
+  }
+  if (removals) {
+    sweep.removals = removals.get();
+    sweep.out = removals->output();
+  }
   // Upper-cased once for the whole sweep: however long the argument, no
   // level of the tree holds a copy of it.
   CString wanted(argv[1]);
   wanted.MakeUpper();
   uint32_t count = SweepDirectory(&sweep, nullptr, nullptr, &directory, wanted);
+  if (removals) count += removals->Finish(&sweep.failed);
   fprintf(out, "removed %u files\n\n", static_cast<unsigned>(count));
 
   // A listing that never reached its reader is a failure too.

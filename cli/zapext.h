@@ -3,17 +3,34 @@
 #ifndef ZAPEXT_CLI_ZAPEXT_H_
 #define ZAPEXT_CLI_ZAPEXT_H_
 
-#include <signal.h>
 #include <stdio.h>
+
+#include <atomic>
 
 #include "platform/file_system.h"
 
+struct ZapextOptions {
+  // Threads that remove the matching files while the sweep goes on; with 0
+  // the sweep removes them itself, one after the other. The output is the
+  // same either way.
+  unsigned workers = 0;
+  // When it turns nonzero the sweep stops after the file at hand, and the
+  // total is printed for what was done (status 2).
+  const std::atomic<int>* interrupted = nullptr;
+};
+
 // Runs the tool for the command line `argv` in the current directory of
 // `fs`, printing to `out`. Returns the exit status: 0 when all went well,
-// 1 for a missing argument, 2 when anything failed. When `*interrupted`
-// turns nonzero the sweep stops after the file at hand, and the total is
-// printed for what was done (status 2).
+// 1 for a missing argument, 2 when anything failed.
 int ZapextMain(FileSystem* fs, int argc, char** argv, FILE* out,
-               const volatile sig_atomic_t* interrupted = nullptr);
+               const ZapextOptions& options = ZapextOptions());
+
+// The whole process on the machine's file system and standard output: with
+// `workers` removal threads (see ZapextOptions), output buffering, and
+// interruptions handled. Returns the exit status, unless a signal ended the run.
+int RunZapext(int argc, char** argv, unsigned workers);
+
+// How many removal threads the tool runs with on this machine.
+unsigned DefaultWorkers();
 
 #endif  // ZAPEXT_CLI_ZAPEXT_H_

@@ -40,6 +40,10 @@ class Listing {
   virtual int error() const = 0;
 };
 
+// One thread sweeps: it alone opens and reads listings. Worker threads may
+// change and remove files at the same time, each through a listing that
+// shared ownership keeps open, possibly after the sweep has read it to the
+// end; the last owner to let go, on any thread, closes it.
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
@@ -58,6 +62,10 @@ class FileSystem {
   // nothing to list: the directory vanished, or is not a directory (any more).
   virtual std::unique_ptr<Listing> OpenListing(Listing* parent, const char* name,
                                                const CString& path, int* error) = 0;
+
+  // Whether `error`, from OpenListing, says the process holds as many open
+  // directories as it may.
+  virtual bool OutOfHandles(int error) const { return (void)error, false; }
 
   // Gives the file `name` in the open listing `dir` (full text `path`) the
   // attribute word `attributes`. Returns 0 or the platform's error code.

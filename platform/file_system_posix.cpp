@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <mutex>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -22,8 +23,11 @@ class PosixListing;
 // fills it, the one whose unread entries are there moves them to a copy of
 // its own, usually a few names. So memory follows the depth of the tree, not
 // the size of its directories, and a wide directory still takes few reads.
+// A listing the sweep is done with may be closed on a removal thread, hence
+// the lock.
 struct EntryBuffer {
   alignas(struct dirent64) char data[32 * 1024];
+  std::mutex lock;
   PosixListing* holder = nullptr;
 };
 
@@ -31,7 +35,10 @@ class PosixListing : public Listing {
  public:
   PosixListing(int fd, EntryBuffer* shared) : fd_(fd), shared_(shared) {}
   ~PosixListing() override {
-    if (shared_->holder == this) shared_->holder = nullptr;
+    {
+      std::lock_guard<std::mutex> locked(shared_->lock);
+      if (shared_->holder == this) shared_->holder = nullptr;
+    }
     close(fd_);
   }
 
@@ -50,6 +57,7 @@ class PosixListing : public Listing {
  private:
   bool Fill() {
     std::vector<char>().swap(kept_);
+    std::lock_guard<std::mutex> locked(shared_->lock);
     if (shared_->holder && shared_->holder != this) shared_->holder->Keep();
     shared_->holder = this;
     ssize_t size = getdents64(fd_, shared_->data, sizeof shared_->data);
@@ -71,11 +79,14 @@ class PosixListing : public Listing {
   }
 
   // The listing's type is enough on most file systems; only where it is
-  // unknown do we ask, without following a link.
+  // unknown do we ask, without following a link. An entry that cannot be
+  // looked at is taken for a directory: opening it fails for the same
+  // reason, and that is reported, where passing it over would be silent.
   bool IsDirectory(const struct dirent64* d) const {
     if (d->d_type != DT_UNKNOWN) return d->d_type == DT_DIR;
     struct stat st;
-    return fstatat(fd_, d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+    if (fstatat(fd_, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) return errno != ENOENT;
+    return S_ISDIR(st.st_mode);
   }
 
   int fd_;
@@ -112,6 +123,8 @@ class PosixFileSystem : public FileSystem {
     }
     return std::unique_ptr<Listing>(new PosixListing(fd, &entries_));
   }
+
+  bool OutOfHandles(int error) const override { return error == EMFILE || error == ENFILE; }
 
   // Removing a name depends on its directory's permissions, not on the
   // file's mode, so there is no read-only attribute to release here; a POSIX

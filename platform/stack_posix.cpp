@@ -74,11 +74,14 @@ int RunWithStackForDepth(size_t bytes_per_level, int (*body)(void*), void* argum
     pthread_join(thread, nullptr);
     return call.result;
   }
-  // No such stack to be had: hold no more directories open than this one holds.
+  // No such stack to be had: hold no more directories open than the stack
+  // this thread has can take, whatever its size; deeper ones are reported
+  // as for any limit on open files.
   struct rlimit stack, files;
-  if (getrlimit(RLIMIT_STACK, &stack) == 0 && stack.rlim_cur > kReserve &&
+  if (getrlimit(RLIMIT_STACK, &stack) == 0 && stack.rlim_cur != RLIM_INFINITY &&
       getrlimit(RLIMIT_NOFILE, &files) == 0) {
-    rlim_t fit = (stack.rlim_cur - kReserve) / bytes_per_level;
+    rlim_t reserve = stack.rlim_cur / 4 < kReserve ? stack.rlim_cur / 4 : kReserve;
+    rlim_t fit = (stack.rlim_cur - reserve) / bytes_per_level;
     if (fit < files.rlim_cur) {
       files.rlim_cur = fit;
       setrlimit(RLIMIT_NOFILE, &files);

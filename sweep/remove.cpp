@@ -35,25 +35,21 @@ bool RemoveMatchedFile(SweepContext* sweep, Listing* dir, CString* directory,
     int error = fs->SetAttributes(dir, entry.name, path, entry.attributes & ~kAttrReadOnly);
     if (error == kErrorGone) return false;
     if (error != 0) {
-      fprintf(sweep->out, "Unable to remove read-only for %s, error %d\n",
-              static_cast<const char*>(path), error);
+      sweep->out->Line("Unable to remove read-only for ", path, path.GetLength(), error);
       sweep->failed = true;
       return false;
     }
     released = true;
   }
 
-  // "removing %s\n", written in pieces: one line per file, no format to parse.
-  fputs("removing ", sweep->out);
-  fwrite(static_cast<const char*>(path), 1, path.GetLength(), sweep->out);
-  putc('\n', sweep->out);
+  sweep->out->Line("removing ", path, path.GetLength());
   int error = fs->RemoveFile(dir, entry.name, path);
   if (error == 0) return true;
   if (error == kErrorGone) return false;  // someone else removed it first
 
   // Leave the file as we found it.
   if (released) fs->SetAttributes(dir, entry.name, path, entry.attributes);
-  fprintf(sweep->out, "Unable to remove %s, error %d\n", static_cast<const char*>(path), error);
+  sweep->out->Line("Unable to remove ", path, path.GetLength(), error);
   sweep->failed = true;
   return false;
 }

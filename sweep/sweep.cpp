@@ -4,12 +4,25 @@
 #include <string.h>
 
 #include "sweep/path_step.h"
+#include "sweep/removal_queue.h"
 
 namespace {
 
 void ReportUnlisted(SweepContext* sweep, const CString& directory, int error) {
-  fprintf(sweep->out, "Unable to list %s, error %d\n", static_cast<const char*>(directory), error);
+  sweep->out->Line("Unable to list ", directory, directory.GetLength(), error);
   sweep->failed = true;
+}
+
+std::shared_ptr<Listing> Open(SweepContext* sweep, Listing* parent, const char* name,
+                              const CString& directory, int* error) {
+  std::shared_ptr<Listing> listing = sweep->fs->OpenListing(parent, name, directory, error);
+  // Directories still open for removals under way are the workers' doing, not
+  // the tree's: with them closed, the outcome is the one-thread sweep's.
+  if (!listing && sweep->removals && sweep->fs->OutOfHandles(*error)) {
+    sweep->removals->CloseDirectories();
+    listing = sweep->fs->OpenListing(parent, name, directory, error);
+  }
+  return listing;
 }
 
 }  // namespace
@@ -17,7 +30,7 @@ void ReportUnlisted(SweepContext* sweep, const CString& directory, int error) {
 uint32_t SweepDirectory(SweepContext* sweep, Listing* parent, const char* name,
                         CString* directory, const CString& wanted) {
   int error = 0;
-  std::unique_ptr<Listing> listing = sweep->fs->OpenListing(parent, name, *directory, &error);
+  std::shared_ptr<Listing> listing = Open(sweep, parent, name, *directory, &error);
   if (!listing) {
     if (error != kErrorGone) ReportUnlisted(sweep, *directory, error);
     return 0;
@@ -35,7 +48,11 @@ uint32_t SweepDirectory(SweepContext* sweep, Listing* parent, const char* name,
       PathStep step(directory, sweep->fs->separator(), entry.name);
       count += SweepDirectory(sweep, listing.get(), entry.name, directory, wanted);
     } else if (MatchesExtension(entry.name, wanted)) {
-      if (RemoveMatchedFile(sweep, listing.get(), directory, entry)) ++count;
+      if (sweep->removals) {
+        sweep->removals->Add(listing, *directory, entry);
+      } else if (RemoveMatchedFile(sweep, listing.get(), directory, entry)) {
+        ++count;
+      }
     }
   }
   if (listing->error() != 0) ReportUnlisted(sweep, *directory, listing->error());

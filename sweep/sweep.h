@@ -3,23 +3,31 @@
 #ifndef ZAPEXT_SWEEP_SWEEP_H_
 #define ZAPEXT_SWEEP_SWEEP_H_
 
-#include <signal.h>
 #include <stdint.h>
-#include <stdio.h>
+
+#include <atomic>
 
 #include "platform/cstring.h"
 #include "platform/file_system.h"
+#include "sweep/output.h"
+
+class RemovalQueue;
 
 // What every level of one sweep shares: the file system, where its lines go,
 // and whether anything failed on the way (that decides the exit status).
 struct SweepContext {
   FileSystem* fs = nullptr;
-  FILE* out = nullptr;
+  Output* out = nullptr;
   bool failed = false;
   // Set from a signal handler to stop the sweep between two entries.
-  const volatile sig_atomic_t* interrupted = nullptr;
+  const std::atomic<int>* interrupted = nullptr;
+  // When set, matching files go to worker threads that remove them while the
+  // sweep goes on, and count them there; otherwise the sweep removes them.
+  RemovalQueue* removals = nullptr;
 
-  bool Interrupted() const { return interrupted && *interrupted; }
+  bool Interrupted() const {
+    return interrupted && interrupted->load(std::memory_order_relaxed) != 0;
+  }
 };
 
 // The most stack one level of the sweep takes, in any build (sanitizers
@@ -32,7 +40,7 @@ const size_t kSweepStackPerLevel = 1024;
 // `parent` is null, and every directory beneath it, removing the files whose
 // extension is `wanted` (already upper-cased). `*directory` grows by a name
 // while each subdirectory is swept and is as it was on return. Returns how
-// many files it removed.
+// many files it removed itself (those handed to `removals` count there).
 uint32_t SweepDirectory(SweepContext* sweep, Listing* parent, const char* name,
                         CString* directory, const CString& wanted);
 

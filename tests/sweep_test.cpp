@@ -22,7 +22,7 @@ struct Outcome {
 };
 
 Outcome RunZapext(VirtualFileSystem* fs, std::vector<std::string> args,
-                  const volatile sig_atomic_t* interrupted = nullptr) {
+                  const ZapextOptions& options = ZapextOptions()) {
   args.insert(args.begin(), "zapext");
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(&a[0]);
@@ -30,7 +30,7 @@ Outcome RunZapext(VirtualFileSystem* fs, std::vector<std::string> args,
   char* buffer = nullptr;
   size_t size = 0;
   FILE* out = open_memstream(&buffer, &size);
-  int status = ZapextMain(fs, static_cast<int>(args.size()), argv.data(), out, interrupted);
+  int status = ZapextMain(fs, static_cast<int>(args.size()), argv.data(), out, options);
   fclose(out);
   Outcome run{status, std::string(buffer, size)};
   free(buffer);
@@ -211,16 +211,23 @@ const SweepCase kSweepCases[] = {
      {"b"}},
 };
 
+// Removal threads change nothing in what the tool prints or leaves.
+const unsigned kWorkerCounts[] = {0, 1, 3};
+
 TEST(SweepTest, Cases) {
-  for (const SweepCase& c : kSweepCases) {
-    SCOPED_TRACE(c.title);
-    VirtualFileSystem fs;
-    c.setup(&fs);
-    Outcome run = RunZapext(&fs, c.args);
-    EXPECT_EQ(c.output, run.output);
-    EXPECT_EQ(c.status, run.status);
-    EXPECT_EQ(c.left, fs.Tree());
-    EXPECT_EQ(0, fs.open_listings);
+  for (unsigned workers : kWorkerCounts) {
+    for (const SweepCase& c : kSweepCases) {
+      SCOPED_TRACE(std::string(c.title) + ", workers " + std::to_string(workers));
+      VirtualFileSystem fs;
+      c.setup(&fs);
+      ZapextOptions options;
+      options.workers = workers;
+      Outcome run = RunZapext(&fs, c.args, options);
+      EXPECT_EQ(c.output, run.output);
+      EXPECT_EQ(c.status, run.status);
+      EXPECT_EQ(c.left, fs.Tree());
+      EXPECT_EQ(0, fs.open_listings);
+    }
   }
 }
 
@@ -249,19 +256,25 @@ class InterruptedOnRemoval : public VirtualFileSystem {
     interrupted = 2;
     return VirtualFileSystem::RemoveFile(dir, name, path);
   }
-  volatile sig_atomic_t interrupted = 0;
+  std::atomic<int> interrupted{0};
 };
 
 TEST(SweepTest, InterruptionStopsAfterTheFileAtHand) {
-  InterruptedOnRemoval fs;
-  fs.AddFile("d/a.bak");
-  fs.AddFile("d/b.bak");
-  fs.AddFile("e/c.bak");
-  Outcome run = RunZapext(&fs, {"bak"}, &fs.interrupted);
-  EXPECT_EQ("removing /work/d/a.bak\nremoved 1 files\n\n", run.output);
-  EXPECT_EQ(2, run.status);
-  EXPECT_EQ(std::vector<std::string>({"d/", "d/b.bak", "e/", "e/c.bak"}), fs.Tree());
-  EXPECT_EQ(0, fs.open_listings);
+  for (unsigned workers : kWorkerCounts) {
+    SCOPED_TRACE(workers);
+    InterruptedOnRemoval fs;
+    fs.AddFile("d/a.bak");
+    fs.AddFile("d/b.bak");
+    fs.AddFile("e/c.bak");
+    ZapextOptions options;
+    options.workers = workers;
+    options.interrupted = &fs.interrupted;
+    Outcome run = RunZapext(&fs, {"bak"}, options);
+    EXPECT_EQ("removing /work/d/a.bak\nremoved 1 files\n\n", run.output);
+    EXPECT_EQ(2, run.status);
+    EXPECT_EQ(std::vector<std::string>({"d/", "d/b.bak", "e/", "e/c.bak"}), fs.Tree());
+    EXPECT_EQ(0, fs.open_listings);
+  }
 }
 
 TEST(SweepTest, DriveRootGivesTwoSeparators) {

@@ -25,7 +25,7 @@ namespace {
 // A listing reads a snapshot taken when it was opened, as a real one may.
 class VirtualListing : public Listing {
  public:
-  VirtualListing(VirtualFileSystem::Node* node, std::string text, int* open_count,
+  VirtualListing(VirtualFileSystem::Node* node, std::string text, std::atomic<int>* open_count,
                  std::pair<size_t, int> fail_after)
       : node(node), text(std::move(text)), open_count_(open_count), fail_after_(fail_after) {
     entries_.push_back({".", kAttrDirectory});
@@ -54,7 +54,7 @@ class VirtualListing : public Listing {
   std::vector<std::pair<std::string, uint32_t>> entries_;
   size_t next_ = 0;
   int error_ = 0;
-  int* open_count_;
+  std::atomic<int>* open_count_;
   std::pair<size_t, int> fail_after_;
 };
 
@@ -136,6 +136,7 @@ int VirtualFileSystem::CurrentDirectory(CString* directory) {
 
 std::unique_ptr<Listing> VirtualFileSystem::OpenListing(Listing* parent, const char* name,
                                                         const CString& path, int* error) {
+  std::lock_guard<std::mutex> locked(lock_);
   Node* node = top_.get();
   std::string text = root_;
   if (parent) {
@@ -153,8 +154,7 @@ std::unique_ptr<Listing> VirtualFileSystem::OpenListing(Listing* parent, const c
     return nullptr;
   }
   auto fail = read_errors.find(node->path);
-  ++open_listings;
-  max_open_listings = std::max(max_open_listings, open_listings);
+  max_open_listings = std::max(max_open_listings, ++open_listings);
   return std::unique_ptr<Listing>(new VirtualListing(
       node, text, &open_listings,
       fail == read_errors.end() ? std::make_pair(size_t(0), 0) : fail->second));
@@ -169,6 +169,7 @@ VirtualFileSystem::Node* VirtualFileSystem::ChildOf(Listing* dir, const char* na
 
 int VirtualFileSystem::SetAttributes(Listing* dir, const char* name, const CString& path,
                                      uint32_t attributes) {
+  std::lock_guard<std::mutex> locked(lock_);
   Node* node = ChildOf(dir, name, path);
   if (!node) return kErrorGone;
   if (int injected = Lookup(attribute_errors, node->path)) return injected;
@@ -177,6 +178,7 @@ int VirtualFileSystem::SetAttributes(Listing* dir, const char* name, const CStri
 }
 
 int VirtualFileSystem::RemoveFile(Listing* dir, const char* name, const CString& path) {
+  std::lock_guard<std::mutex> locked(lock_);
   Node* node = ChildOf(dir, name, path);
   std::string below = AsVirtual(dir)->node->path;
   below += below.empty() ? "" : "/";

@@ -1,10 +1,13 @@
 // An in-memory file system for the tests: a tree of directories and files in
 // which any operation can be made to fail, and which records what was asked.
+// Removal threads may use it while the sweep lists it.
 #ifndef ZAPEXT_TESTS_VIRTUAL_FILE_SYSTEM_H_
 #define ZAPEXT_TESTS_VIRTUAL_FILE_SYSTEM_H_
 
+#include <atomic>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -35,7 +38,7 @@ class VirtualFileSystem : public FileSystem {
   std::vector<std::string> vanish_before_remove;
 
   // What the tool asked for.
-  int open_listings = 0;
+  std::atomic<int> open_listings{0};
   int max_open_listings = 0;
   std::vector<std::string> removals;  // every removal attempt, by path below the root
 
@@ -55,6 +58,7 @@ class VirtualFileSystem : public FileSystem {
   Node* Make(const std::string& path, uint32_t attributes);
   Node* ChildOf(Listing* dir, const char* name, const CString& path);
 
+  std::mutex lock_;
   std::string root_;
   char separator_;
   std::unique_ptr<Node> top_;

@@ -1,0 +1,66 @@
+// Threads, a lock and a condition, each platform in its own file
+// (thread_posix.cpp, thread_win32.cpp): the removal workers need no more.
+#ifndef ZAPEXT_PLATFORM_THREAD_H_
+#define ZAPEXT_PLATFORM_THREAD_H_
+
+#include <stddef.h>
+
+class Mutex {
+ public:
+  Mutex();
+  ~Mutex();
+  Mutex(const Mutex&) = delete;
+  Mutex& operator=(const Mutex&) = delete;
+  void Lock();
+  void Unlock();
+
+ private:
+  friend class Condition;
+  void* native_;
+};
+
+class Locked {
+ public:
+  explicit Locked(Mutex* mutex) : mutex_(mutex) { mutex_->Lock(); }
+  ~Locked() { mutex_->Unlock(); }
+  Locked(const Locked&) = delete;
+  Locked& operator=(const Locked&) = delete;
+
+ private:
+  Mutex* mutex_;
+};
+
+class Condition {
+ public:
+  Condition();
+  ~Condition();
+  Condition(const Condition&) = delete;
+  Condition& operator=(const Condition&) = delete;
+  // Releases `mutex`, which the caller holds, until woken; holds it again on return.
+  void Wait(Mutex* mutex);
+  void WakeOne();
+  void WakeAll();
+
+ private:
+  void* native_;
+};
+
+// A thread running `body(argument)`, on a stack of `stack_size` bytes.
+class Thread {
+ public:
+  Thread() = default;
+  ~Thread() { Join(); }
+  Thread(const Thread&) = delete;
+  Thread& operator=(const Thread&) = delete;
+  // False when the platform gives no thread: the caller does without.
+  bool Start(size_t stack_size, void (*body)(void*), void* argument);
+  void Join();
+
+ private:
+  void* native_ = nullptr;
+};
+
+// How many processors this process may run on.
+unsigned ProcessorCount();
+
+#endif  // ZAPEXT_PLATFORM_THREAD_H_

@@ -1,0 +1,80 @@
+#include <malloc.h>
+#include <pthread.h>
+#include <sched.h>
+#include <unistd.h>
+
+#include "platform/thread.h"
+
+Mutex::Mutex() : native_(new pthread_mutex_t) {
+  pthread_mutex_init(static_cast<pthread_mutex_t*>(native_), nullptr);
+}
+Mutex::~Mutex() {
+  pthread_mutex_destroy(static_cast<pthread_mutex_t*>(native_));
+  delete static_cast<pthread_mutex_t*>(native_);
+}
+void Mutex::Lock() { pthread_mutex_lock(static_cast<pthread_mutex_t*>(native_)); }
+void Mutex::Unlock() { pthread_mutex_unlock(static_cast<pthread_mutex_t*>(native_)); }
+
+Condition::Condition() : native_(new pthread_cond_t) {
+  pthread_cond_init(static_cast<pthread_cond_t*>(native_), nullptr);
+}
+Condition::~Condition() {
+  pthread_cond_destroy(static_cast<pthread_cond_t*>(native_));
+  delete static_cast<pthread_cond_t*>(native_);
+}
+void Condition::Wait(Mutex* mutex) {
+  pthread_cond_wait(static_cast<pthread_cond_t*>(native_),
+                    static_cast<pthread_mutex_t*>(mutex->native_));
+}
+void Condition::WakeOne() { pthread_cond_signal(static_cast<pthread_cond_t*>(native_)); }
+void Condition::WakeAll() { pthread_cond_broadcast(static_cast<pthread_cond_t*>(native_)); }
+
+namespace {
+
+struct Start {
+  void (*body)(void*);
+  void* argument;
+};
+
+void* Run(void* start) {
+  Start s = *static_cast<Start*>(start);
+  delete static_cast<Start*>(start);
+  s.body(s.argument);
+  return nullptr;
+}
+
+}  // namespace
+
+bool Thread::Start(size_t stack_size, void (*body)(void*), void* argument) {
+  // The tool's threads allocate little and seldom: one heap serves them all,
+  // where the C library would give each a heap of its own to fill.
+  mallopt(M_ARENA_MAX, 1);
+  pthread_attr_t attributes;
+  if (pthread_attr_init(&attributes) != 0) return false;
+  pthread_t* thread = new pthread_t;
+  auto* start = new ::Start{body, argument};
+  bool started = pthread_attr_setstacksize(&attributes, stack_size) == 0 &&
+                 pthread_create(thread, &attributes, Run, start) == 0;
+  pthread_attr_destroy(&attributes);
+  if (!started) {
+    delete start;
+    delete thread;
+    return false;
+  }
+  native_ = thread;
+  return true;
+}
+
+void Thread::Join() {
+  if (!native_) return;
+  pthread_join(*static_cast<pthread_t*>(native_), nullptr);
+  delete static_cast<pthread_t*>(native_);
+  native_ = nullptr;
+}
+
+unsigned ProcessorCount() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
+  long online = sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? static_cast<unsigned>(online) : 1;
+}

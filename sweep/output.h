@@ -1,0 +1,55 @@
+// Where the sweep's lines go: straight to the process's output, or, for files
+// that worker threads remove, into text that waits for its turn.
+#ifndef ZAPEXT_SWEEP_OUTPUT_H_
+#define ZAPEXT_SWEEP_OUTPUT_H_
+
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+
+class Output {
+ public:
+  virtual ~Output() = default;
+  virtual void Write(const char* text, size_t length) = 0;
+  void Write(const char* text) { Write(text, strlen(text)); }
+
+  // "<head><path>\n", or "<head><path>, error <error>\n": every line the
+  // sweep prints but the total. Written in pieces: a path may be longer than
+  // any buffer a format would use.
+  void Line(const char* head, const char* path, size_t length);
+  void Line(const char* head, const char* path, size_t length, int error);
+};
+
+class FileOutput : public Output {
+ public:
+  explicit FileOutput(FILE* file) : file_(file) {}
+  void Write(const char* text, size_t length) override { fwrite(text, 1, length, file_); }
+
+ private:
+  FILE* file_;
+};
+
+class TextOutput : public Output {
+ public:
+  void Write(const char* text, size_t length) override { text_.append(text, length); }
+  std::string* text() { return &text_; }
+
+ private:
+  std::string text_;
+};
+
+inline void Output::Line(const char* head, const char* path, size_t length) {
+  Write(head);
+  Write(path, length);
+  Write("\n", 1);
+}
+
+inline void Output::Line(const char* head, const char* path, size_t length, int error) {
+  char tail[32];
+  Write(head);
+  Write(path, length);
+  Write(tail, snprintf(tail, sizeof tail, ", error %d\n", error));
+}
+
+#endif  // ZAPEXT_SWEEP_OUTPUT_H_
