@@ -21,6 +21,7 @@ else
   echo "check.sh: no clang with libFuzzer here; the fuzzers were not run" >&2
 fi
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
+# The README's first command may have left the tests off in this build.
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON
 cmake --build build -j"$jobs"
 (cd build && ctest --output-on-failure -j"$jobs")
