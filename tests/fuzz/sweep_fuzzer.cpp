@@ -5,7 +5,9 @@
 // - the total is the number of removals that succeeded;
 // - a matching file is left only where a failure kept the sweep from it;
 // - every listing opened is closed; the status is 2 exactly when a failure
-//   was reported.
+//   was reported;
+// - with removal threads, and delays thrown in, the output, the status and
+//   what is left are exactly the one-thread sweep's.
 #include <errno.h>
 #include <fuzzer/FuzzedDataProvider.h>
 #include <stdint.h>
@@ -13,8 +15,10 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -29,22 +33,48 @@ const char* const kNames[] = {"a.bak", "B.BAK", "bak", ".bak", "c.bak.old", "d.b
 const char* const kWanted[] = {"bak", "BAK", "", "txt", "ba", ".bak", "*"};
 const int kErrors[] = {EACCES, EIO, EMFILE, EBUSY};
 
-// Checks that each removal comes right after the line that announces it,
-// and counts the removals that succeeded.
+// Counts the removals that succeeded. Run by one thread, it checks that each
+// removal comes right after the line that announces it; with removal
+// threads, it holds each operation up for a while that varies, so that the
+// threads finish in ever other orders.
 class Watched : public VirtualFileSystem {
  public:
   FILE* out = nullptr;
   char** buffer = nullptr;
   size_t* size = nullptr;
-  int succeeded = 0;
+  std::atomic<int> succeeded{0};
+  unsigned delay_seed = 0;  // 0: one thread
+
+  std::unique_ptr<Listing> OpenListing(Listing* parent, const char* name, const CString& path,
+                                       int* error) override {
+    Delay(path);
+    return VirtualFileSystem::OpenListing(parent, name, path, error);
+  }
+
+  int SetAttributes(Listing* dir, const char* name, const CString& path,
+                    uint32_t attributes) override {
+    Delay(path);
+    return VirtualFileSystem::SetAttributes(dir, name, path, attributes);
+  }
 
   int RemoveFile(Listing* dir, const char* name, const CString& path) override {
-    fflush(out);
-    std::string line = std::string("removing ") + static_cast<const char*>(path) + "\n";
-    if (*size < line.size() || std::string(*buffer + *size - line.size()) != line) abort();
+    if (delay_seed) {
+      Delay(path);
+    } else {
+      fflush(out);
+      std::string line = std::string("removing ") + static_cast<const char*>(path) + "\n";
+      if (*size < line.size() || std::string(*buffer + *size - line.size()) != line) abort();
+    }
     int result = VirtualFileSystem::RemoveFile(dir, name, path);
     succeeded += result == 0;
     return result;
+  }
+
+ private:
+  void Delay(const CString& path) {
+    if (!delay_seed) return;
+    size_t turns = (std::hash<std::string>()(static_cast<const char*>(path)) ^ delay_seed) % 7;
+    for (size_t i = 0; i < turns * turns; ++i) std::this_thread::yield();
   }
 };
 
@@ -71,17 +101,23 @@ std::string ParentOf(const std::string& path) {
   return slash == std::string::npos ? "" : path.substr(0, slash);
 }
 
-}  // namespace
+// What one run of the tool gave.
+struct Outcome {
+  int status;
+  std::string output;
+  std::vector<std::string> left;
+  int succeeded;
+};
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+// Builds the tree and its failures that `data` describes in `fs`; the same
+// data builds the same tree every time.
+std::string Build(const uint8_t* data, size_t size, Watched* fs, std::vector<Entry>* entries,
+                  std::map<std::string, std::vector<std::string>>* children) {
   FuzzedDataProvider input(data, size);
-  Watched fs;
   std::string wanted = input.PickValueInArray(kWanted);
 
   // The tree: each entry goes into a directory made before it.
-  std::vector<Entry> entries;
   std::vector<std::string> directories = {""};
-  std::map<std::string, std::vector<std::string>> children;  // in listing order
   int count = input.ConsumeIntegralInRange(0, 40);
   for (int i = 0; i < count; ++i) {
     std::string parent = directories[input.ConsumeIntegralInRange<size_t>(0, directories.size() - 1)];
@@ -91,54 +127,86 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         name.find_first_of(std::string("/\0", 2)) != std::string::npos)
       continue;
     std::string path = parent.empty() ? name : parent + "/" + name;
-    if (fs.Exists(path)) continue;
+    if (fs->Exists(path)) continue;
     int kind = input.ConsumeIntegralInRange(0, 4);
     if (kind <= 1) {
       bool link = kind == 1 && input.ConsumeBool();
-      fs.AddDirectory(path, kAttrDirectory | (link ? kAttrReparsePoint : 0));
+      fs->AddDirectory(path, kAttrDirectory | (link ? kAttrReparsePoint : 0));
       directories.push_back(path);  // a link too: what it leads to must stay
-      entries.push_back({path, true, link, 0});
+      entries->push_back({path, true, link, 0});
     } else {
       uint32_t attributes = kind == 4 ? 0x21 : 0x20;  // read-only or not
-      fs.AddFile(path, attributes);
-      entries.push_back({path, false, false, attributes});
+      fs->AddFile(path, attributes);
+      entries->push_back({path, false, false, attributes});
     }
-    children[parent].push_back(name);
+    (*children)[parent].push_back(name);
   }
 
   // The failures.
   while (input.remaining_bytes() > 0 && input.ConsumeBool()) {
-    const Entry& e = entries.empty() ? Entry{"", true, false, 0}
-                                     : entries[input.ConsumeIntegralInRange<size_t>(0, entries.size() - 1)];
+    const Entry& e = entries->empty()
+                         ? Entry{"", true, false, 0}
+                         : (*entries)[input.ConsumeIntegralInRange<size_t>(0, entries->size() - 1)];
     int error = input.PickValueInArray(kErrors);
     switch (input.ConsumeIntegralInRange(0, 4)) {
-      case 0: fs.open_errors[e.path] = input.ConsumeBool() ? error : kErrorGone; break;
-      case 1: fs.read_errors[e.path] = {input.ConsumeIntegralInRange<size_t>(0, 6), error}; break;
-      case 2: fs.attribute_errors[e.path] = error; break;
-      case 3: fs.remove_errors[e.path] = error; break;
-      case 4: fs.vanish_before_remove.push_back(e.path); break;
+      case 0: fs->open_errors[e.path] = input.ConsumeBool() ? error : kErrorGone; break;
+      case 1: fs->read_errors[e.path] = {input.ConsumeIntegralInRange<size_t>(0, 6), error}; break;
+      case 2: fs->attribute_errors[e.path] = error; break;
+      case 3: fs->remove_errors[e.path] = error; break;
+      case 4: fs->vanish_before_remove.push_back(e.path); break;
     }
   }
+  return wanted;
+}
 
+Outcome Run(Watched* fs, std::string wanted, unsigned workers) {
   char* buffer = nullptr;
   size_t length = 0;
   FILE* out = open_memstream(&buffer, &length);
-  fs.out = out;
-  fs.buffer = &buffer;
-  fs.size = &length;
-  std::string argument = wanted;
-  char* argv[] = {const_cast<char*>("zapext"), &argument[0], nullptr};
-  int status = ZapextMain(&fs, 2, argv, out);
+  fs->out = out;
+  fs->buffer = &buffer;
+  fs->size = &length;
+  char* argv[] = {const_cast<char*>("zapext"), &wanted[0], nullptr};
+  ZapextOptions options;
+  options.workers = workers;
+  int status = ZapextMain(fs, 2, argv, out, options);
   fclose(out);
-  std::string output(buffer, length);
+  Outcome outcome{status, std::string(buffer, length), fs->Tree(), fs->succeeded};
   free(buffer);
+  if (fs->open_listings != 0 || testing::Test::HasFailure()) abort();
+  return outcome;
+}
 
-  if (fs.open_listings != 0 || testing::Test::HasFailure()) abort();
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  Watched fs;
+  std::vector<Entry> entries;
+  std::map<std::string, std::vector<std::string>> children;
+  std::string wanted = Build(data, size, &fs, &entries, &children);
+  Outcome one = Run(&fs, wanted, 0);
+  const std::string& output = one.output;
+  int status = one.status;
+
+  // The same tree again, swept with removal threads.
+  {
+    Watched parallel;
+    std::vector<Entry> again;
+    std::map<std::string, std::vector<std::string>> children_again;
+    Build(data, size, &parallel, &again, &children_again);
+    parallel.delay_seed = static_cast<unsigned>(std::hash<std::string>()(
+                              std::string(reinterpret_cast<const char*>(data), size))) | 1;
+    Outcome many = Run(&parallel, wanted, 1 + parallel.delay_seed % 4);
+    if (many.output != one.output || many.status != one.status || many.left != one.left ||
+        many.succeeded != one.succeeded)
+      abort();
+  }
+
   unsigned total = 0;
   size_t last = output.rfind("removed ");
   if (last == std::string::npos || sscanf(output.c_str() + last, "removed %u files", &total) != 1)
     abort();
-  if (total != static_cast<unsigned>(fs.succeeded)) abort();
+  if (total != static_cast<unsigned>(one.succeeded)) abort();
   bool reported = output.find("Unable") != std::string::npos;
   if (status != (reported ? 2 : 0)) abort();
 
