@@ -48,9 +48,11 @@ int RunZapext(int argc, char** argv, unsigned workers) {
   // the runtime's own buffering, which writes each line as it comes, so a
   // person sees each file as it goes.
   static char buffer[64 * 1024];
-  if (!IsTerminal(stdout)) setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+  bool watched = IsTerminal(stdout);
+  if (!watched) setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
   Run run = {argc, argv, ZapextOptions()};
   run.options.workers = workers;
+  run.options.watched = watched;
   run.options.interrupted = CatchInterruptions();
   // No tree the process can open is too deep for the stack it sweeps on.
   int status = RunWithStackForDepth(kSweepStackPerLevel, RunTool, &run);

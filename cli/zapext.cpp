@@ -23,7 +23,8 @@ int ZapextMain(FileSystem* fs, int argc, char** argv, FILE* out, const ZapextOpt
   sweep.interrupted = options.interrupted;
   std::unique_ptr<RemovalQueue> removals;
   if (options.workers > 0) {
-    removals.reset(new RemovalQueue(fs, out, options.workers, options.interrupted));
+    removals.reset(new RemovalQueue(fs, out, options.workers, options.watched ? 1 : RemovalQueue::kFilesPerChunk,
+                                    options.interrupted));
     // Without a thread to be had, the sweep does the work itself.
     if (removals->workers() == 0) removals.reset();
   }

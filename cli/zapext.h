@@ -14,6 +14,9 @@ struct ZapextOptions {
   // the sweep removes them itself, one after the other. The output is the
   // same either way.
   unsigned workers = 0;
+  // Whether someone watches the output (a terminal): each file's line then
+  // goes out as soon as its turn comes, not with others.
+  bool watched = false;
   // When it turns nonzero the sweep stops after the file at hand, and the
   // total is printed for what was done (status 2).
   const std::atomic<int>* interrupted = nullptr;

@@ -6,10 +6,7 @@
 
 namespace {
 
-// A chunk is handed over when it holds this many files or this much text:
-// large enough that handing it over costs little beside the removals, small
-// enough that every worker soon has one.
-const size_t kFilesPerChunk = 64;
+// A chunk is handed over early when its text alone reaches this much.
 const size_t kBytesPerChunk = 64 << 10;
 
 // Workers only remove files; their stacks need little.
@@ -47,9 +44,9 @@ struct RemovalQueue::Chunk {
   bool failed = false;
 };
 
-RemovalQueue::RemovalQueue(FileSystem* fs, FILE* out, unsigned workers,
+RemovalQueue::RemovalQueue(FileSystem* fs, FILE* out, unsigned workers, size_t files_per_chunk,
                            const std::atomic<int>* interrupted)
-    : fs_(fs), out_(out), interrupted_(interrupted) {
+    : fs_(fs), out_(out), files_per_chunk_(files_per_chunk), interrupted_(interrupted) {
   for (unsigned i = 0; i < workers; ++i) {
     std::unique_ptr<Thread> thread(new Thread);
     if (!thread->Start(kWorkerStack, WorkerMain, this)) break;
@@ -92,7 +89,7 @@ void RemovalQueue::Add(const std::shared_ptr<Listing>& dir, const CString& direc
   chunk->names.append(entry.name, length + 1);
   // The name, and the line it will have.
   chunk->bytes += sizeof(Chunk::Item) + length + 1 + directory.GetLength() + length + 32;
-  if (chunk->items.size() >= kFilesPerChunk || chunk->bytes >= kBytesPerChunk) {
+  if (chunk->items.size() >= files_per_chunk_ || chunk->bytes >= kBytesPerChunk) {
     Submit();
     WaitForRoom();
   }

@@ -28,9 +28,11 @@
 class RemovalQueue {
  public:
   // Starts up to `workers` threads that remove files from `fs`, writing
-  // lines to `out`; they stop after the file at hand once `*interrupted`
-  // turns nonzero.
-  RemovalQueue(FileSystem* fs, FILE* out, unsigned workers, const std::atomic<int>* interrupted);
+  // lines to `out`, handed over `files_per_chunk` at a time (1 where someone
+  // watches the output: each line then goes out as soon as it can); they
+  // stop after the file at hand once `*interrupted` turns nonzero.
+  RemovalQueue(FileSystem* fs, FILE* out, unsigned workers, size_t files_per_chunk,
+               const std::atomic<int>* interrupted);
   ~RemovalQueue();
   RemovalQueue(const RemovalQueue&) = delete;
   RemovalQueue& operator=(const RemovalQueue&) = delete;
@@ -53,6 +55,10 @@ class RemovalQueue {
   // Waits for every removal and writes every line. Returns how many files
   // the workers removed; sets `*failed` when any removal failed.
   uint32_t Finish(bool* failed);
+
+  // Files handed over at a time where nobody watches: handing them over then
+  // costs little beside their removals, and every worker still soon has some.
+  static const size_t kFilesPerChunk = 64;
 
   // How much text and how many directories may wait at once.
   static const size_t kMaxWaitingBytes = 256 << 10;
@@ -79,6 +85,7 @@ class RemovalQueue {
 
   FileSystem* fs_;
   FILE* out_;
+  size_t files_per_chunk_;
   const std::atomic<int>* interrupted_;
   SweepOutput sweep_output_{this};
   std::vector<std::unique_ptr<Thread>> threads_;
