@@ -60,7 +60,8 @@ void ListTree(int fd, const std::string& prefix, std::vector<std::string>* out) 
       ASSERT_GE(sub, 0) << name;
       ListTree(sub, prefix + name + "/", out);
     } else {
-      out->push_back(prefix + name);
+      bool read_only = S_ISREG(st.st_mode) && !(st.st_mode & 0222);
+      out->push_back(prefix + name + (read_only ? " ro" : ""));
     }
   }
   closedir(dir);
@@ -165,6 +166,7 @@ void ExpectDeep(const Runner& runner, const Expander& expand, int levels, Expect
 void Build(const std::string& base, const std::string& entry) {
   std::string path = entry, target, mark;
   size_t arrow = entry.find(" -> ");
+  bool hard = arrow == std::string::npos && (arrow = entry.find(" => ")) != std::string::npos;
   if (arrow != std::string::npos) {
     path = entry.substr(0, arrow);
     target = entry.substr(arrow + 4);
@@ -181,7 +183,8 @@ void Build(const std::string& base, const std::string& entry) {
   std::string disk = OnDisk(base, dir ? path.substr(0, path.size() - 1) : path);
   MakeParents(disk);
   if (!target.empty()) {
-    Check(symlink(target.c_str(), disk.c_str()) == 0, "symlink " + disk);
+    Check((hard ? link(target.c_str(), disk.c_str()) : symlink(target.c_str(), disk.c_str())) == 0,
+          "link " + disk);
   } else if (dir) {
     Check(mkdir(disk.c_str(), 0755) == 0 || errno == EEXIST, "mkdir " + disk);
   } else {

@@ -27,6 +27,7 @@ struct Scenario {
   //   "dir/ locked"     a directory nobody but root may list
   //   "dir/ sealed"     a directory whose entries cannot be removed
   //   "name -> target"  a symbolic link
+  //   "name => target"  a hard link
   // A path that starts with "^/" lies outside the working directory, beside it.
   std::vector<std::string> tree;
   std::vector<std::string> args;
@@ -38,7 +39,8 @@ struct Scenario {
   int total;  // the count on the total line, apart from the deep chain's
   int status;  // when the deep chain passes the runner's path limit, 2
   // Everything left afterwards, inside and outside, in the tree's notation
-  // (directories end in "/", read-only and link markers are not repeated).
+  // (directories end in "/", files without write permission keep " ro",
+  // link markers are not repeated).
   std::vector<std::string> left;
   // When set, the whole output must be exactly this ("\n" read as the
   // platform's line end), instead of lines and total.
