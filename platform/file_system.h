@@ -11,7 +11,9 @@
 #include "platform/cstring.h"
 
 // Attribute bits of a directory entry, with the values Windows gives them.
-// A POSIX listing sets only kAttrDirectory.
+// A POSIX listing sets only kAttrDirectory. The Windows listing leaves out
+// kAttrReadOnly: its RemoveFile releases and restores read-only through the
+// file's own handle, which a release by name beforehand could not.
 const uint32_t kAttrReadOnly = 0x01;
 const uint32_t kAttrDirectory = 0x10;
 const uint32_t kAttrReparsePoint = 0x400;  // a link or junction
@@ -59,7 +61,10 @@ class FileSystem {
   // it as the entry `name`, or null for the starting directory (the current
   // directory); `path` is the directory's full text. On failure returns null
   // and sets `*error` to the platform's code, or to kErrorGone when there is
-  // nothing to list: the directory vanished, or is not a directory (any more).
+  // nothing to list: the directory vanished, or is not a directory (any more;
+  // a link or junction swapped in counts as none). Windows also checks the
+  // directory's file id against the listed one when `name` is the entry
+  // `parent` read last, which catches a link that was followed (wine).
   virtual std::unique_ptr<Listing> OpenListing(Listing* parent, const char* name,
                                                const CString& path, int* error) = 0;
 

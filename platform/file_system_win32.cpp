@@ -1,62 +1,261 @@
-// The Win32 file system, through the ANSI functions: every path is a full
-// path of the active code page, limited to MAX_PATH.
-#include <stdio.h>
-#include <string.h>
+// The Win32 file system. Every directory below the current one is opened as
+// a handle relative to its parent's (NtCreateFile), without following a
+// junction or link, and listed through that handle; every file is opened
+// relative to its directory's handle and removed through its own. A name
+// never travels inside a path, so neither a directory swapped for a junction
+// nor a name that a path would read otherwise (a best-fit character, a
+// trailing dot) can send the sweep anywhere else.
+//
+// Names reach the tool as text of the active ANSI code page, converted
+// without best fit: a character the code page cannot hold exactly becomes
+// '?'. The tool acts only on a text that names its entry exactly and that
+// the Win32 path functions would reach as it is; any other is refused with
+// ERROR_INVALID_NAME, so what the tool prints is always what it acted on.
 #include <windows.h>
+#include <winternl.h>
+
+#include <memory>
+#include <string>
 
 #include "platform/file_system.h"
 
 namespace {
 
-// Codes that say the entry was gone before we got to it.
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+const ACCESS_MASK kListAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+
+// Codes that say there is nothing (any more) to act on under that name.
 bool IsGone(DWORD error) {
-  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+         error == ERROR_DIRECTORY;
 }
 
-// The outcome of a change to the file `name`. A Win32 path drops a name's
-// trailing dots and spaces, so for such a name "not found" means that the
-// file, still listed, cannot be reached: a failure, not a file that is gone.
-int FileOutcome(DWORD error, const char* name) {
-  size_t length = strlen(name);
-  bool unreachable = length > 0 && (name[length - 1] == '.' || name[length - 1] == ' ');
-  return IsGone(error) && !unreachable ? kErrorGone : static_cast<int>(error);
+int Outcome(DWORD error) { return IsGone(error) ? kErrorGone : static_cast<int>(error); }
+
+DWORD ErrorOf(NTSTATUS status) { return NT_SUCCESS(status) ? 0 : RtlNtStatusToDosError(status); }
+
+// Information about an open file, and changes to it, straight from ntdll:
+// its status says what failed (wine's kernel32 loses some).
+template <typename Info>
+DWORD Query(HANDLE file, FILE_INFORMATION_CLASS kind, Info* info) {
+  IO_STATUS_BLOCK io;
+  return ErrorOf(NtQueryInformationFile(file, &io, info, sizeof *info, kind));
+}
+
+template <typename Info>
+DWORD Change(HANDLE file, FILE_INFORMATION_CLASS kind, Info* info) {
+  IO_STATUS_BLOCK io;
+  return ErrorOf(NtSetInformationFile(file, &io, info, sizeof *info, kind));
+}
+
+// Converts `length` UTF-16 units to the ANSI code page without best fit.
+// True when every character has a code of its own: none became the default
+// character, and the text converts back to the very same units.
+bool ConvertExactly(const wchar_t* wide, int length, std::string* text) {
+  // A UTF-8 code page takes neither the best-fit flag nor a default character.
+  bool utf8 = GetACP() == CP_UTF8;
+  BOOL defaulted = FALSE;
+  text->resize(3 * length + 1);
+  int size = WideCharToMultiByte(CP_ACP, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, wide, length,
+                                 &(*text)[0], static_cast<int>(text->size()),
+                                 utf8 ? nullptr : "?", utf8 ? nullptr : &defaulted);
+  text->resize(size > 0 ? size : 0);
+  if (size <= 0 || defaulted) return false;
+  std::wstring back(length, L'\0');
+  return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text->data(), size, &back[0],
+                             length) == length &&
+         back.compare(0, length, wide, length) == 0;
+}
+
+// The text of a name or path: each character the code page cannot hold
+// exactly becomes '?', which no name the tool acts on may hold.
+void AnsiText(const wchar_t* wide, int length, std::string* text) {
+  int ascii = 0;
+  while (ascii < length && wide[ascii] < 0x80) ++ascii;
+  if (ascii == length) {  // every ANSI code page holds ASCII as it is
+    text->assign(wide, wide + length);
+    return;
+  }
+  if (ConvertExactly(wide, length, text)) return;
+  text->clear();
+  std::string one;
+  for (int at = 0; at < length;) {
+    int units = at + 1 < length && IS_HIGH_SURROGATE(wide[at]) && IS_LOW_SURROGATE(wide[at + 1])
+                    ? 2 : 1;
+    if (ConvertExactly(wide + at, units, &one)) {
+      *text += one;
+    } else {
+      *text += '?';
+    }
+    at += units;
+  }
+}
+
+// Whether the Win32 path functions reach a file by this name as it is: they
+// drop trailing dots and spaces, and read these characters as separators,
+// streams or wildcards. "." and ".." end in a dot.
+bool IsPlainName(const wchar_t* name) {
+  size_t length = wcslen(name);
+  if (length == 0 || name[length - 1] == L'.' || name[length - 1] == L' ') return false;
+  for (size_t at = 0; at < length; ++at) {
+    if (name[at] < 0x20 || wcschr(L"\"*/:<>?\\|", name[at])) return false;
+  }
+  return true;
 }
 
 class Win32Listing : public Listing {
  public:
-  Win32Listing(HANDLE find, const WIN32_FIND_DATAA& first) : find_(find), data_(first) {}
-  ~Win32Listing() override { FindClose(find_); }
+  explicit Win32Listing(HANDLE dir) : dir_(dir) {}
+  ~Win32Listing() override { CloseHandle(dir_); }
 
   bool Read(DirEntry* entry) override {
-    // The opening already brought the first entry.
-    if (pending_) {
-      pending_ = false;
-    } else if (!FindNextFileA(find_, &data_)) {
-      DWORD error = GetLastError();
-      error_ = error == ERROR_NO_MORE_FILES ? 0 : static_cast<int>(error);
-      return false;
-    }
-    entry->name = data_.cFileName;
-    entry->attributes = data_.dwFileAttributes;
+    if (!next_ && !Fill()) return false;
+    const FILE_ID_BOTH_DIR_INFO* read = next_;
+    next_ = read->NextEntryOffset
+                ? reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(
+                      reinterpret_cast<const char*>(read) + read->NextEntryOffset)
+                : nullptr;
+    AnsiText(read->FileName, static_cast<int>(read->FileNameLength / sizeof(WCHAR)), &name_);
+    id_ = read->FileId.QuadPart;
+    entry->name = name_.c_str();
+    // Read-only is released by the removal itself, through the file's handle
+    // (see RemoveOpenFile); released by name, it would stay off for the
+    // file's other links.
+    entry->attributes = read->FileAttributes & ~FILE_ATTRIBUTE_READONLY;
     return true;
   }
 
   int error() const override { return error_; }
 
+  HANDLE handle() const { return dir_; }
+
+  // The file id listed for `name` when it is the entry read last, else 0.
+  ULONGLONG ListedId(const char* name) const { return name_ == name ? id_ : 0; }
+
  private:
-  HANDLE find_;
-  WIN32_FIND_DATAA data_;
-  bool pending_ = true;
+  bool Fill() {
+    if (ended_) return false;
+    if (!block_) block_.reset(new ULONGLONG[kBlockBytes / sizeof(ULONGLONG)]);
+    if (GetFileInformationByHandleEx(dir_, FileIdBothDirectoryInfo, block_.get(), kBlockBytes)) {
+      next_ = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(block_.get());
+      return true;
+    }
+    // A drive root with nothing in it has no first entry to give.
+    DWORD error = GetLastError();
+    error_ = error == ERROR_NO_MORE_FILES || error == ERROR_FILE_NOT_FOUND ? 0 : error;
+    ended_ = true;
+    block_.reset();  // the handle stays for removals; the entries are done
+    return false;
+  }
+
+  static const DWORD kBlockBytes = 16 * 1024;
+
+  HANDLE dir_;
+  std::unique_ptr<ULONGLONG[]> block_;  // entries as read, 8-byte aligned
+  const FILE_ID_BOTH_DIR_INFO* next_ = nullptr;
+  bool ended_ = false;
+  std::string name_;
+  ULONGLONG id_ = 0;
   int error_ = 0;
 };
+
+// Opens the entry `name` of the listing `dir` as what it is, never what a
+// junction or link there points to. Returns 0 or the error code.
+DWORD OpenInside(Listing* dir, const char* name, ACCESS_MASK access, ULONG options,
+                 HANDLE* handle) {
+  wchar_t wide[MAX_PATH];
+  if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name, -1, wide, MAX_PATH) <= 0 ||
+      !IsPlainName(wide))
+    return ERROR_INVALID_NAME;
+  UNICODE_STRING text;
+  text.Buffer = wide;
+  text.Length = text.MaximumLength = static_cast<USHORT>(wcslen(wide) * sizeof(wchar_t));
+  OBJECT_ATTRIBUTES object;
+  InitializeObjectAttributes(&object, &text, 0, static_cast<Win32Listing*>(dir)->handle(),
+                             nullptr);
+  IO_STATUS_BLOCK io;
+  return ErrorOf(NtCreateFile(handle, access | SYNCHRONIZE, &object, &io, nullptr, 0, kShareAll,
+                              FILE_OPEN, options | FILE_OPEN_REPARSE_POINT |
+                              FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0));
+}
+
+// Whether the directory opened is the one listed: not a junction or link
+// (what was listed as a directory may have been swapped for one since) and,
+// where the listing gave an id, the same directory; the id catches a link
+// that was followed even so (wine follows them). Returns 0,
+// ERROR_PATH_NOT_FOUND when it is not, or the error code.
+DWORD CheckListed(HANDLE dir, ULONGLONG listed_id) {
+  FILE_BASIC_INFORMATION basic;
+  if (DWORD error = Query(dir, FileBasicInformation, &basic)) return error;
+  if (basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return ERROR_PATH_NOT_FOUND;
+  if (listed_id == 0 || listed_id == ~0ULL) return 0;  // no id to compare
+  FILE_INTERNAL_INFORMATION internal;
+  if (DWORD error = Query(dir, FileInternalInformation, &internal)) return error;
+  return static_cast<ULONGLONG>(internal.IndexNumber.QuadPart) == listed_id ? 0
+                                                                            : ERROR_PATH_NOT_FOUND;
+}
+
+// Closes a handle when it goes out of scope.
+struct HandleCloser {
+  HANDLE handle;
+  ~HandleCloser() { CloseHandle(handle); }
+};
+
+// Opens the file `name` of `dir` for `access`. Returns 0, kErrorGone or the
+// error code.
+int OpenFile(Listing* dir, const char* name, const CString& path, ACCESS_MASK access,
+             HANDLE* file) {
+  // Only what the ANSI functions could reach, so every path printed is usable.
+  if (path.GetLength() >= MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
+  return Outcome(OpenInside(dir, name, access, FILE_NON_DIRECTORY_FILE, file));
+}
+
+DWORD SetAttributesOf(HANDLE file, DWORD attributes) {
+  FILE_BASIC_INFORMATION basic = {};  // times of 0 stay as they are
+  // An attribute word of 0 is not "no attributes"; FILE_ATTRIBUTE_NORMAL is.
+  basic.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+  return Change(file, FileBasicInformation, &basic);
+}
+
+DWORD MarkForDeletion(HANDLE file, bool remove) {
+  FILE_DISPOSITION_INFORMATION disposition = {remove};
+  return Change(file, FileDispositionInformation, &disposition);
+}
+
+// Removes the open file: its name goes when the handle closes. A read-only
+// file refuses that; it is released through the handle, and its attribute
+// set back before the close when other links still reach it: attributes
+// belong to the file, not to the name.
+DWORD RemoveOpenFile(HANDLE file) {
+  DWORD error = MarkForDeletion(file, true);
+  FILE_BASIC_INFORMATION basic;
+  if (error == 0 || Query(file, FileBasicInformation, &basic) != 0 ||
+      !(basic.FileAttributes & FILE_ATTRIBUTE_READONLY))
+    return error;
+  FILE_STANDARD_INFORMATION standard;
+  bool linked = Query(file, FileStandardInformation, &standard) != 0 || standard.NumberOfLinks > 1;
+  if (DWORD release = SetAttributesOf(file, basic.FileAttributes & ~FILE_ATTRIBUTE_READONLY))
+    return release;
+  error = MarkForDeletion(file, true);
+  if (error != 0 || linked) {
+    if (DWORD restore = SetAttributesOf(file, basic.FileAttributes)) {
+      // Rather the file kept and reported than its other links left writable.
+      if (error == 0) {
+        MarkForDeletion(file, false);
+        error = restore;
+      }
+    }
+  }
+  return error;
+}
 
 class Win32FileSystem : public FileSystem {
  public:
   char separator() const override { return '\\'; }
 
   int CurrentDirectory(CString* directory) override {
-    char buffer[MAX_PATH];
-    DWORD length = GetCurrentDirectoryA(MAX_PATH, buffer);
+    wchar_t wide[MAX_PATH];
+    DWORD length = GetCurrentDirectoryW(MAX_PATH, wide);
     // 0 is a failure; MAX_PATH or more is the size it would need, and the
     // buffer was left unfilled.
     if (length >= MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
@@ -64,39 +263,59 @@ class Win32FileSystem : public FileSystem {
       DWORD error = GetLastError();
       return error != 0 ? static_cast<int>(error) : ERROR_GEN_FAILURE;
     }
-    *directory = CString(buffer, length);
+    std::string text;
+    AnsiText(wide, static_cast<int>(length), &text);
+    if (text.size() >= MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
+    *directory = CString(text.data(), text.size());
     return 0;
   }
 
-  std::unique_ptr<Listing> OpenListing(Listing*, const char*, const CString& path,
+  std::unique_ptr<Listing> OpenListing(Listing* parent, const char* name, const CString& path,
                                        int* error) override {
-    // At a drive root the path already ends in a separator; it gets another.
-    CString pattern = path + "\\*.*";
-    WIN32_FIND_DATAA first;
-    HANDLE find = FindFirstFileA(pattern, &first);
-    if (find == INVALID_HANDLE_VALUE) {
-      // Not found covers an empty drive root, which lists nothing at all.
-      DWORD code = GetLastError();
-      *error = IsGone(code) ? kErrorGone : static_cast<int>(code);
+    HANDLE dir = INVALID_HANDLE_VALUE;
+    DWORD code = 0;
+    if (!parent) {
+      dir = CreateFileW(L".", kListAccess, kShareAll, nullptr, OPEN_EXISTING,
+                        FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+      if (dir == INVALID_HANDLE_VALUE) code = GetLastError();
+    } else if (path.GetLength() + 4 >= MAX_PATH) {
+      // Only as deep as the ANSI functions could list (the path, "\*.*" and
+      // its end within MAX_PATH), so every path printed is usable.
+      code = ERROR_FILENAME_EXCED_RANGE;
+    } else {
+      code = OpenInside(parent, name, kListAccess, FILE_DIRECTORY_FILE, &dir);
+      if (code == 0) {
+        code = CheckListed(dir, static_cast<Win32Listing*>(parent)->ListedId(name));
+        if (code != 0) CloseHandle(dir);
+      }
+    }
+    if (code != 0) {
+      *error = Outcome(code);
       return nullptr;
     }
-    return std::unique_ptr<Listing>(new Win32Listing(find, first));
+    return std::unique_ptr<Listing>(new Win32Listing(dir));
   }
 
-  int SetAttributes(Listing*, const char* name, const CString& path,
+  int SetAttributes(Listing* dir, const char* name, const CString& path,
                     uint32_t attributes) override {
-    // An attribute word of 0 is not "no attributes" to every version of the
-    // system; FILE_ATTRIBUTE_NORMAL is, and it must stand alone.
-    if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
-    if (SetFileAttributesA(path, attributes)) return 0;
-    return FileOutcome(GetLastError(), name);
+    HANDLE file;
+    if (int error = OpenFile(dir, name, path, FILE_WRITE_ATTRIBUTES, &file)) return error;
+    HandleCloser closer{file};
+    return static_cast<int>(SetAttributesOf(file, attributes));
   }
 
-  int RemoveFile(Listing*, const char* name, const CString& path) override {
-    if (remove(path) == 0) return 0;
-    // Read before anything else can overwrite it.
-    return FileOutcome(GetLastError(), name);
+  int RemoveFile(Listing* dir, const char* name, const CString& path) override {
+    HANDLE file;
+    int error = OpenFile(dir, name, path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                         &file);
+    // Where changing attributes is not allowed, removing may still be.
+    if (error == ERROR_ACCESS_DENIED)
+      error = OpenFile(dir, name, path, DELETE | FILE_READ_ATTRIBUTES, &file);
+    if (error) return error;
+    HandleCloser closer{file};
+    return static_cast<int>(RemoveOpenFile(file));
   }
+
 };
 
 }  // namespace

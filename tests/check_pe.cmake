@@ -2,7 +2,7 @@
 # beyond the system's own, so it runs on a bare Windows.
 #   cmake -DOBJDUMP=i686-w64-mingw32-objdump -DEXE=zapext.exe -P check_pe.cmake
 cmake_minimum_required(VERSION 3.16)
-set(system_dlls kernel32.dll msvcrt.dll user32.dll)
+set(system_dlls kernel32.dll msvcrt.dll ntdll.dll user32.dll)
 
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
 if(failed)

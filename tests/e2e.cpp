@@ -8,11 +8,14 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -60,7 +63,8 @@ void ListTree(int fd, const std::string& prefix, std::vector<std::string>* out) 
       ASSERT_GE(sub, 0) << name;
       ListTree(sub, prefix + name + "/", out);
     } else {
-      out->push_back(prefix + name);
+      bool read_only = S_ISREG(st.st_mode) && !(st.st_mode & 0222);
+      out->push_back(prefix + name + (read_only ? " ro" : ""));
     }
   }
   closedir(dir);
@@ -165,6 +169,7 @@ void ExpectDeep(const Runner& runner, const Expander& expand, int levels, Expect
 void Build(const std::string& base, const std::string& entry) {
   std::string path = entry, target, mark;
   size_t arrow = entry.find(" -> ");
+  bool hard = arrow == std::string::npos && (arrow = entry.find(" => ")) != std::string::npos;
   if (arrow != std::string::npos) {
     path = entry.substr(0, arrow);
     target = entry.substr(arrow + 4);
@@ -181,7 +186,8 @@ void Build(const std::string& base, const std::string& entry) {
   std::string disk = OnDisk(base, dir ? path.substr(0, path.size() - 1) : path);
   MakeParents(disk);
   if (!target.empty()) {
-    Check(symlink(target.c_str(), disk.c_str()) == 0, "symlink " + disk);
+    Check((hard ? link(target.c_str(), disk.c_str()) : symlink(target.c_str(), disk.c_str())) == 0,
+          "link " + disk);
   } else if (dir) {
     Check(mkdir(disk.c_str(), 0755) == 0 || errno == EEXIST, "mkdir " + disk);
   } else {
@@ -289,6 +295,104 @@ int Wait(pid_t pid, struct rusage* usage) {
   struct rusage ignored;
   EXPECT_EQ(pid, wait4(pid, &status, 0, usage ? usage : &ignored));
   return status;
+}
+
+Racer::Racer(const std::string& cwd, const std::function<void(long)>& step) {
+  stop_ = static_cast<std::atomic<int>*>(
+      mmap(nullptr, sizeof(*stop_), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+  stop_->store(0);
+  pid_ = fork();
+  if (pid_ == 0) {
+    if (chdir(cwd.c_str()) != 0) _exit(1);
+    for (long i = 0; !stop_->load(std::memory_order_relaxed); ++i) step(i);
+    _exit(0);
+  }
+}
+
+Racer::~Racer() {
+  Stop();
+  munmap(stop_, sizeof(*stop_));
+}
+
+void Racer::Pause() {
+  kill(pid_, SIGSTOP);
+  waitpid(pid_, nullptr, WUNTRACED);
+}
+
+void Racer::Resume() { kill(pid_, SIGCONT); }
+
+void Racer::Stop() {
+  if (pid_ <= 0) return;
+  stop_->store(1);
+  kill(pid_, SIGCONT);
+  waitpid(pid_, nullptr, 0);
+  pid_ = 0;
+}
+
+void LinkRace(const Runner& runner, bool directories, int sweeps) {
+  const char* const kOutsideFiles[] = {"target.bak", "o1.bak", "o2.BAK", "sub/x.bak", "sub/y.bak"};
+  std::string base = MakeBase();
+  std::string work = base + "/work", outside = base + "/outside";
+  for (const char* name : kOutsideFiles) Build(base, std::string("^/") + name);
+  // The real one and the link trade names: both are always there, one of each.
+  std::string real = directories ? "dir" : "f.bak", link = directories ? "link" : "l.bak";
+  int real_dir = -1;
+  if (directories) {
+    Build(base, "dir/");
+    real_dir = open((work + "/dir").c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(real_dir, 0);
+  }
+  auto refill = [&] {
+    if (directories) {
+      for (const char* name : {"a.bak", "b.bak", "c.bak"})
+        close(openat(real_dir, name, O_CREAT | O_WRONLY, 0644));
+      return;
+    }
+    unlink((work + "/f.bak").c_str());
+    unlink((work + "/l.bak").c_str());
+    Build(base, "f.bak");
+    Build(base, "l.bak -> ^/target.bak");
+  };
+  if (directories) Build(base, "link -> ^/");
+  refill();
+
+  Launch launch;
+  launch.command = runner.command;
+  launch.command.push_back("bak");
+  launch.environment = runner.environment;
+  launch.cwd = work;
+  launch.output = base + "/output";
+  // The real directory swept under the link's name shows that the racer swapped.
+  std::string under_link = runner.separator + link + runner.separator;
+  Racer racer(work, [&](long) {
+    renameat2(AT_FDCWD, real.c_str(), AT_FDCWD, link.c_str(), RENAME_EXCHANGE);
+  });
+  int done = 0, swapped = 0, lost = 0;
+  const time_t kGuard = time(nullptr) + 240;
+  for (; done < sweeps && !lost; ++done) {
+    if (time(nullptr) > kGuard) {
+      ADD_FAILURE() << "hung: only " << done << " sweeps in 240 seconds";
+      break;
+    }
+    int status = Wait(Start(launch));
+    racer.Pause();
+    std::string output = ReadAll(launch.output);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << ":\n" << output;
+    swapped += output.find(under_link) != std::string::npos;
+    for (const char* name : kOutsideFiles) lost += access((outside + "/" + name).c_str(), F_OK) != 0;
+    refill();
+    racer.Resume();
+  }
+  racer.Stop();
+  printf("[ figures ] %s race: %d sweeps, %d files lost outside\n",
+         directories ? "directory" : "file", done, lost);
+  EXPECT_EQ(0, lost) << "after " << done << " sweeps";
+  if (directories) {
+    printf("[ figures ] %d sweeps found the directory under the link's name\n", swapped);
+    EXPECT_GT(swapped, 0) << "no sweep met the swapped names";
+  }
+  if (real_dir >= 0) close(real_dir);
+  RemoveBase(base);
 }
 
 std::vector<Scenario> ScenariosFor(unsigned runner) {

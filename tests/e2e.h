@@ -8,6 +8,7 @@
 #include <sys/resource.h>
 #include <sys/types.h>
 
+#include <atomic>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -27,6 +28,7 @@ struct Scenario {
   //   "dir/ locked"     a directory nobody but root may list
   //   "dir/ sealed"     a directory whose entries cannot be removed
   //   "name -> target"  a symbolic link
+  //   "name => target"  a hard link
   // A path that starts with "^/" lies outside the working directory, beside it.
   std::vector<std::string> tree;
   std::vector<std::string> args;
@@ -38,7 +40,8 @@ struct Scenario {
   int total;  // the count on the total line, apart from the deep chain's
   int status;  // when the deep chain passes the runner's path limit, 2
   // Everything left afterwards, inside and outside, in the tree's notation
-  // (directories end in "/", read-only and link markers are not repeated).
+  // (directories end in "/", files without write permission keep " ro",
+  // link markers are not repeated).
   std::vector<std::string> left;
   // When set, the whole output must be exactly this ("\n" read as the
   // platform's line end), instead of lines and total.
@@ -131,5 +134,26 @@ struct Launch {
 // `usage` is given, its resource usage (ru_maxrss is its peak memory).
 pid_t Start(const Launch& launch);
 int Wait(pid_t pid, struct rusage* usage = nullptr);
+
+// A second process that runs `step(i)` for i = 0, 1, 2... as fast as it can,
+// from the directory `cwd`, until stopped.
+class Racer {
+ public:
+  Racer(const std::string& cwd, const std::function<void(long)>& step);
+  ~Racer();
+  void Pause();
+  void Resume();
+  void Stop();
+
+ private:
+  std::atomic<int>* stop_;
+  pid_t pid_;
+};
+
+// A second process keeps swapping an entry of the tree, a directory or a
+// matching file, with a symbolic link to outside (rename(2) with
+// RENAME_EXCHANGE, as fast as it can) while the runner's tool sweeps the
+// tree `sweeps` times. Nothing outside may ever go.
+void LinkRace(const Runner& runner, bool directories, int sweeps);
 
 #endif  // ZAPEXT_TESTS_E2E_H_

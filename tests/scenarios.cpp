@@ -1,6 +1,9 @@
 #include "tests/e2e.h"
 
 const std::vector<Scenario>& Scenarios() {
+  // Full-width \ / : . (U+FF3C, U+FF0F, U+FF1A, U+FF0E) in UTF-8.
+  const std::string kBack = "\xef\xbc\xbc", kSlash = "\xef\xbc\x8f", kColon = "\xef\xbc\x9a",
+                    kDot = "\xef\xbc\x8e";
   static const std::vector<Scenario> scenarios = {
       {"NoArgument", kEverywhere,
        {"a.bak"}, {}, {}, -1, 1, {"a.bak"},
@@ -20,9 +23,13 @@ const std::vector<Scenario>& Scenarios() {
         "removing @/src/z.bAk", "removing @/src/.bak", "removing @/src/bak"},
        6, 0,
        {"keep.txt", "old.bak/", "old.bak/deep/", "old.bak/deep/keep.c", "src/"}},
+      // Read-only belongs to the file: removing one link of it leaves the
+      // file, reached by its other link, read-only.
       {"ReadOnlyFiles", kEverywhere,
-       {"r.bak ro", "d/s.bak ro", "d/t.txt ro"}, {"bak"},
-       {"removing @/r.bak", "removing @/d/s.bak"}, 2, 0, {"d/", "d/t.txt"}},
+       {"r.bak ro", "d/s.bak ro", "d/t.txt ro", "^/shared.bak ro", "h.bak => ^/shared.bak"},
+       {"bak"},
+       {"removing @/r.bak", "removing @/d/s.bak", "removing @/h.bak"}, 3, 0,
+       {"^/shared.bak ro", "d/", "d/t.txt ro"}},
       {"WildcardsAreLiteral", kEverywhere,
        {"a.bak", "b.txt"}, {"*.bak"},
        {}, 0, 0, {"a.bak", "b.txt"}},
@@ -32,8 +39,7 @@ const std::vector<Scenario>& Scenarios() {
       {"StarMatchesNothingButAStar", kEverywhere,
        {"a.bak", "b.txt", "c"}, {"*"},
        {}, 0, 0, {"a.bak", "b.txt", "c"}},
-      // Windows drops a trailing dot from a path: through wine such a name is
-      // listed, but its removal finds nothing.
+      // Windows cannot reach a name that ends in a dot: see TrailingDotIsReported.
       {"EmptyArgument", kNative,
        {"a.", "b", "c.txt"}, {""},
        {"removing @/a."}, 1, 0, {"b", "c.txt"}},
@@ -134,13 +140,38 @@ const std::vector<Scenario>& Scenarios() {
       {"RefusedNamesAreReported", kWine,
        {"st*r.bak", "q?m.bak ro", "ok.bak"}, {"bak"},
        {"removing @/st*r.bak", "Unable to remove @/st*r.bak, error {bad name}",
-        "Unable to remove read-only for @/q?m.bak, error {bad name}", "removing @/ok.bak"},
-       1, 2, {"q?m.bak", "st*r.bak"}},
-      // Windows drops a name's trailing dot from its path, so such a file,
-      // though listed, cannot be removed: that is a failure, not a file gone.
+        "removing @/q?m.bak", "Unable to remove @/q?m.bak, error {bad name}",
+        "removing @/ok.bak"},
+       1, 2, {"q?m.bak ro", "st*r.bak"}},
+      // A Win32 path drops a name's trailing dot, and would reach the twin
+      // without it: such a name is refused, never taken for another.
       {"TrailingDotIsReported", kWine,
-       {"a.", "b"}, {""},
-       {"removing @/a.", "Unable to remove @/a., error 2"}, 0, 2, {"a.", "b"}},
+       {"a.", "a", "d./", "d/"}, {""},
+       {"removing @/a.", "Unable to remove @/a., error {bad name}",
+        "Unable to list @/d., error {bad name}"},
+       0, 2, {"a", "a.", "d./", "d/"}},
+      // Characters code page 1252 cannot hold become '?', never a look-alike:
+      // best fit made full-width \ / : . separators, a stream and dots, so
+      // paths out of the tree, and a-macron an "a". Such names are refused,
+      // nothing outside is touched, and "notes.b?k" does not match.
+      {"NamesTheCodePageCannotHold", kWine,
+       {"^/a.bak", "^/c.bak", "^/sub/b.bak", kBack + ".." + kBack + "outside" + kBack + "a.bak",
+        kBack + ".." + kBack + "outside/in.bak", ".." + kSlash + "outside" + kSlash + "c.bak",
+        ".." + kSlash + "outside/", "x" + kColon + "y.bak", "x", "c" + kColon + "/",
+        "notes" + kDot + "bak", kDot + kDot + "/z.bak", "notes.b\xc4\x81k"},
+       {"bak"},
+       {"removing @/?..?outside?a.bak", "Unable to remove @/?..?outside?a.bak, error {bad name}",
+        "Unable to list @/?..?outside, error {bad name}",
+        "removing @/..?outside?c.bak", "Unable to remove @/..?outside?c.bak, error {bad name}",
+        "Unable to list @/..?outside, error {bad name}",
+        "removing @/x?y.bak", "Unable to remove @/x?y.bak, error {bad name}",
+        "Unable to list @/c?, error {bad name}", "Unable to list @/??, error {bad name}"},
+       0, 2,
+       {"^/a.bak", "^/c.bak", "^/sub/", "^/sub/b.bak", kBack + ".." + kBack + "outside" + kBack + "a.bak",
+        kBack + ".." + kBack + "outside/", kBack + ".." + kBack + "outside/in.bak",
+        ".." + kSlash + "outside" + kSlash + "c.bak", ".." + kSlash + "outside/",
+        "x" + kColon + "y.bak", "x", "c" + kColon + "/", "notes" + kDot + "bak", kDot + kDot + "/",
+        kDot + kDot + "/z.bak", "notes.b\xc4\x81k"}},
       {"DriveRootGivesTwoSeparators", kWine,
        {"a.bak", "sub/b.bak", "keep.txt"}, {"bak"},
        {"removing @/a.bak", "removing @/sub/b.bak"}, 2, 0, {"keep.txt", "sub/"},

@@ -14,7 +14,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -79,97 +78,17 @@ bool Exists(const std::string& path) {
   return lstat(path.c_str(), &st) == 0;
 }
 
-// A second process that runs `step(i)` for i = 0, 1, 2... as fast as it can,
-// from the directory `cwd`, until stopped.
-class Racer {
- public:
-  template <typename Step>
-  Racer(const std::string& cwd, Step step) {
-    stop_ = static_cast<std::atomic<int>*>(
-        mmap(nullptr, sizeof(*stop_), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
-    stop_->store(0);
-    pid_ = fork();
-    if (pid_ == 0) {
-      if (chdir(cwd.c_str()) != 0) _exit(1);
-      for (long i = 0; !stop_->load(std::memory_order_relaxed); ++i) step(i);
-      _exit(0);
-    }
-  }
-  ~Racer() {
-    Stop();
-    munmap(stop_, sizeof(*stop_));
-  }
-  void Pause() {
-    kill(pid_, SIGSTOP);
-    waitpid(pid_, nullptr, WUNTRACED);
-  }
-  void Resume() { kill(pid_, SIGCONT); }
-  void Stop() {
-    if (pid_ <= 0) return;
-    stop_->store(1);
-    kill(pid_, SIGCONT);
-    waitpid(pid_, nullptr, 0);
-    pid_ = 0;
-  }
-
- private:
-  std::atomic<int>* stop_;
-  pid_t pid_;
-};
-
-const char* const kOutsideFiles[] = {"target.bak", "o1.bak", "o2.BAK", "sub/x.bak", "sub/y.bak"};
-
-// A second process keeps swapping an entry of the tree with a symbolic link
-// to outside (rename(2) with RENAME_EXCHANGE, as fast as it can) while the
-// tool sweeps the tree again and again. Nothing outside may ever go.
-void LinkRace(bool directories) {
-  std::string base = MakeBase();
-  std::string work = base + "/work", outside = base + "/outside";
-  for (const char* name : kOutsideFiles) Build(base, std::string("^/") + name);
-  // The real one and the link trade names: both are always there, one of each.
-  std::string real = directories ? "dir" : "f.bak", link = directories ? "link" : "l.bak";
-  int real_dir = -1;
-  if (directories) {
-    Build(base, "dir/");
-    real_dir = open((work + "/dir").c_str(), O_RDONLY | O_DIRECTORY);
-    ASSERT_GE(real_dir, 0);
-  }
-  auto refill = [&] {
-    if (directories) {
-      for (const char* name : {"a.bak", "b.bak", "c.bak"}) MakeFile(real_dir, name);
-      return;
-    }
-    unlink((work + "/f.bak").c_str());
-    unlink((work + "/l.bak").c_str());
-    Build(base, "f.bak");
-    Build(base, "l.bak -> ^/target.bak");
-  };
-  if (directories) Build(base, "link -> ^/");
-  refill();
-
-  Racer racer(work, [&](long) {
-    renameat2(AT_FDCWD, real.c_str(), AT_FDCWD, link.c_str(), RENAME_EXCHANGE);
-  });
-  int sweeps = 0, lost = 0;
-  for (double end = Now() + 12; sweeps < 500 && Now() < end && !lost; ++sweeps) {
-    int status = Sweep(SweepIn(base, {"bak"}));
-    racer.Pause();
-    EXPECT_EQ(0, status);
-    for (const char* name : kOutsideFiles) lost += !Exists(outside + "/" + name);
-    refill();
-    racer.Resume();
-  }
-  racer.Stop();
-  printf("[ figures ] %s race: %d sweeps, %d files lost outside\n",
-         directories ? "directory" : "file", sweeps, lost);
-  EXPECT_EQ(0, lost) << "after " << sweeps << " sweeps";
-  EXPECT_GE(sweeps, 100);
-  if (real_dir >= 0) close(real_dir);
-  RemoveBase(base);
+void DirectoryLinkRace() {
+  Runner runner;
+  runner.command = {ZAPEXT_BINARY};
+  LinkRace(runner, true, 500);
 }
 
-void DirectoryLinkRace() { LinkRace(true); }
-void FileLinkRace() { LinkRace(false); }
+void FileLinkRace() {
+  Runner runner;
+  runner.command = {ZAPEXT_BINARY};
+  LinkRace(runner, false, 500);
+}
 
 // A second process creates, removes and renames files and directories while
 // the tool sweeps. The count must be exactly what the tool removed: the files
