@@ -1,8 +1,10 @@
 // The tool under attack: links swapped while it sweeps, files that change
 // under it, trees deeper and wider than anyone would make, limits on open
 // files, hostile arguments and output that cannot be written. Each case is
-// bounded in time; the figures it measures are printed as "[ figures ]".
+// bounded by counts, never by the clock; the figures it measures are printed
+// as "[ figures ]".
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -31,6 +33,17 @@ double Now() {
   clock_gettime(CLOCK_MONOTONIC, &t);
   return t.tv_sec + t.tv_nsec / 1e9;
 }
+
+// Every loop here ends by a count or on an event; this limit, far beyond
+// what the slowest machine needs, only stops one that never would.
+struct HangGuard {
+  double end = Now() + 240;
+  bool Tripped(const char* what) const {
+    if (Now() < end) return false;
+    ADD_FAILURE() << "hang guard: still " << what << " after 240 s";
+    return true;
+  }
+};
 
 Launch SweepIn(const std::string& base, const std::vector<std::string>& args) {
   Launch launch;
@@ -80,25 +93,27 @@ bool Exists(const std::string& path) {
 }
 
 // A second process that runs `step(i)` for i = 0, 1, 2... as fast as it can,
-// from the directory `cwd`, until stopped.
+// from the directory `cwd`, until stopped. Done() counts the steps that
+// returned true.
 class Racer {
  public:
   template <typename Step>
   Racer(const std::string& cwd, Step step) {
-    stop_ = static_cast<std::atomic<int>*>(
-        mmap(nullptr, sizeof(*stop_), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
-    stop_->store(0);
+    shared_ = static_cast<Shared*>(
+        mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
     pid_ = fork();
     if (pid_ == 0) {
       if (chdir(cwd.c_str()) != 0) _exit(1);
-      for (long i = 0; !stop_->load(std::memory_order_relaxed); ++i) step(i);
+      for (long i = 0; !shared_->stop.load(std::memory_order_relaxed); ++i)
+        if (step(i)) shared_->done.fetch_add(1, std::memory_order_relaxed);
       _exit(0);
     }
   }
   ~Racer() {
     Stop();
-    munmap(stop_, sizeof(*stop_));
+    munmap(shared_, sizeof(Shared));
   }
+  long Done() const { return shared_->done.load(); }
   void Pause() {
     kill(pid_, SIGSTOP);
     waitpid(pid_, nullptr, WUNTRACED);
@@ -106,14 +121,18 @@ class Racer {
   void Resume() { kill(pid_, SIGCONT); }
   void Stop() {
     if (pid_ <= 0) return;
-    stop_->store(1);
+    shared_->stop.store(1);
     kill(pid_, SIGCONT);
     waitpid(pid_, nullptr, 0);
     pid_ = 0;
   }
 
  private:
-  std::atomic<int>* stop_;
+  struct Shared {  // zeroed by mmap
+    std::atomic<int> stop;
+    std::atomic<long> done;
+  };
+  Shared* shared_;
   pid_t pid_;
 };
 
@@ -121,13 +140,19 @@ const char* const kOutsideFiles[] = {"target.bak", "o1.bak", "o2.BAK", "sub/x.ba
 
 // A second process keeps swapping an entry of the tree with a symbolic link
 // to outside (rename(2) with RENAME_EXCHANGE, as fast as it can) while the
-// tool sweeps the tree again and again. Nothing outside may ever go.
+// tool sweeps the tree again and again. A sweep counts when the racer swapped
+// while it ran; the race is shown real by the sweeps that met the swapped
+// state: the real directory entered under the link's name, or the link
+// removed under the real file's name. Nothing outside may ever go.
 void LinkRace(bool directories) {
+  const int kSweeps = 200, kSwappedSeen = 20;
   std::string base = MakeBase();
   std::string work = base + "/work", outside = base + "/outside";
   for (const char* name : kOutsideFiles) Build(base, std::string("^/") + name);
-  // The real one and the link trade names: both are always there, one of each.
-  std::string real = directories ? "dir" : "f.bak", link = directories ? "link" : "l.bak";
+  // The real one and the link trade names: both are always there, one of
+  // each. Of the files only the real one's name matches: what is left under
+  // the other afterwards tells which of the two the tool removed.
+  std::string real = directories ? "dir" : "f.bak", link = directories ? "link" : "l.txt";
   int real_dir = -1;
   if (directories) {
     Build(base, "dir/");
@@ -140,30 +165,40 @@ void LinkRace(bool directories) {
       return;
     }
     unlink((work + "/f.bak").c_str());
-    unlink((work + "/l.bak").c_str());
+    unlink((work + "/l.txt").c_str());
     Build(base, "f.bak");
-    Build(base, "l.bak -> ^/target.bak");
+    Build(base, "l.txt -> ^/target.bak");
   };
   if (directories) Build(base, "link -> ^/");
   refill();
 
   Racer racer(work, [&](long) {
-    renameat2(AT_FDCWD, real.c_str(), AT_FDCWD, link.c_str(), RENAME_EXCHANGE);
+    return renameat2(AT_FDCWD, real.c_str(), AT_FDCWD, link.c_str(), RENAME_EXCHANGE) == 0;
   });
-  int sweeps = 0, lost = 0;
-  for (double end = Now() + 12; sweeps < 500 && Now() < end && !lost; ++sweeps) {
-    int status = Sweep(SweepIn(base, {"bak"}));
+  int sweeps = 0, counted = 0, swapped = 0, lost = 0;
+  for (HangGuard guard; (counted < kSweeps || swapped < kSwappedSeen) && !lost &&
+                        !guard.Tripped("racing, too few sweeps met the swapped state");
+       ++sweeps) {
+    long swaps = racer.Done();
+    Launch launch = SweepIn(base, {"bak"});
+    int status = Sweep(launch);
     racer.Pause();
     EXPECT_EQ(0, status);
+    if (racer.Done() > swaps) {
+      ++counted;
+      struct stat other;
+      swapped += directories
+                     ? ReadAll(launch.output).find("/link/") != std::string::npos
+                     : lstat((work + "/l.txt").c_str(), &other) == 0 && S_ISREG(other.st_mode);
+    }
     for (const char* name : kOutsideFiles) lost += !Exists(outside + "/" + name);
     refill();
     racer.Resume();
   }
   racer.Stop();
-  printf("[ figures ] %s race: %d sweeps, %d files lost outside\n",
-         directories ? "directory" : "file", sweeps, lost);
+  printf("[ figures ] %s race: %d sweeps, %d raced, %d met the swapped state, %d lost outside\n",
+         directories ? "directory" : "file", sweeps, counted, swapped, lost);
   EXPECT_EQ(0, lost) << "after " << sweeps << " sweeps";
-  EXPECT_GE(sweeps, 100);
   if (real_dir >= 0) close(real_dir);
   RemoveBase(base);
 }
@@ -174,9 +209,10 @@ void FileLinkRace() { LinkRace(false); }
 // A second process creates, removes and renames files and directories while
 // the tool sweeps. The count must be exactly what the tool removed: the files
 // that ever were, less those the racer took away and those left afterwards.
-// A file that vanished is not reported, so nothing fails.
+// A file that vanished is not reported, so nothing fails. The rounds go on
+// until the race is shown real: some file went between listing and removal.
 void FilesChangeUnderTheSweep() {
-  const int kFiles = 300;
+  const int kFiles = 300, kRounds = 8;
   struct Tally {
     long created, taken;
   };
@@ -184,7 +220,9 @@ void FilesChangeUnderTheSweep() {
       mmap(nullptr, sizeof(Tally), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
   long vanished = 0;
   int rounds = 0;
-  for (double end = Now() + 10; Now() < end; ++rounds) {
+  for (HangGuard guard; (rounds < kRounds || vanished == 0) &&
+                        !guard.Tripped("sweeping, no file vanished before its removal");
+       ++rounds) {
     std::string base = MakeBase();
     for (const char* dir : {"a", "b", "c"}) {
       for (int i = 0; i < kFiles; ++i) {
@@ -217,6 +255,7 @@ void FilesChangeUnderTheSweep() {
           if (rename("c", "c2") != 0) rename("c2", "c");
           break;
       }
+      return true;
     });
     Launch launch = SweepIn(base, {"bak"});
     int status = Sweep(launch);
@@ -238,8 +277,6 @@ void FilesChangeUnderTheSweep() {
   munmap(tally, sizeof(Tally));
   printf("[ figures ] files changing: %d sweeps, %ld files vanished before their removal\n", rounds,
          vanished);
-  // Proof that the race was run at all: some files went between listing and removal.
-  EXPECT_GT(vanished, 0);
 }
 
 // Chains of directories "d", each level holding "x.bak" and, where
@@ -500,55 +537,69 @@ void OutputFails() {
   }
 }
 
-// Ctrl-C in the middle of a large sweep, with the output going to a file: the
-// tool ends as interrupted, and every file it removed is in its output, none
-// that it did not, with the total line for them.
+// The signals that interrupt a sweep.
+const int kInterruptions[] = {SIGINT, SIGTERM};
+
+// Ctrl-C or the like in the middle of a large sweep: the tool ends as
+// interrupted, and every file it removed is in its output, none that it did
+// not, with the total line for them. The entries are links to one file
+// outside, whose link count shows the sweep under way; the output goes to a
+// pipe, read only after the signal and far too small to take it all, so the
+// tool is still at work when the signal comes.
 void Interrupted() {
   std::string base = MakeBase();
   Build(base, "big/");
   int outside = open((base + "/outside").c_str(), O_RDONLY | O_DIRECTORY);
   int big = open((base + "/work/big").c_str(), O_RDONLY | O_DIRECTORY);
   MakeFile(outside, "seed");
+  int seed = openat(outside, "seed", O_RDONLY);
   const long kEntries = 40000;  // below the file system's link limit
-  char name[32];
-  for (long i = 0; i < kEntries; ++i) {
-    snprintf(name, sizeof name, "f%06ld.bak", i);
-    ASSERT_EQ(0, linkat(outside, "seed", big, name, 0)) << name;
-  }
-  close(outside);
-  for (int signal_number : {SIGINT, SIGTERM}) {
-    Launch launch = SweepIn(base, {"bak"});
-    pid_t pid = Start(launch);
-    usleep(5000);
-    kill(pid, signal_number);
-    int status = Wait(pid);
-    std::vector<std::string> lines = LinesOf(launch.output);
-    size_t announced = CountStarting(lines, "removing ");
-    long left = 0;
-    for (long i = 0; i < kEntries; ++i) {
-      snprintf(name, sizeof name, "f%06ld.bak", i);
-      if (faccessat(big, name, F_OK, AT_SYMLINK_NOFOLLOW) == 0) ++left;
-    }
-    printf("[ figures ] signal %d: stopped after %zu of %ld files, each announced\n", signal_number,
-           announced, kEntries);
-    if (WIFEXITED(status) && announced == static_cast<size_t>(kEntries)) {
-      ADD_FAILURE() << "the sweep ended before the signal came: make the tree larger";
-    } else {
-      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number);
-      EXPECT_EQ(static_cast<long>(announced), TotalOf(lines));
-      EXPECT_EQ(kEntries - static_cast<long>(announced), left);
-      EXPECT_EQ(lines.size(), announced + 2) << "only removals and the total";
-    }
-    // Linked back, the directory is full again for the next run.
-    int seed = open((base + "/outside").c_str(), O_RDONLY | O_DIRECTORY);
+  auto links_left = [&] {
+    struct stat st;
+    return fstat(seed, &st) == 0 ? static_cast<long>(st.st_nlink) - 1 : -1;
+  };
+  auto fill = [&] {
+    char name[32];
     for (long i = 0; i < kEntries; ++i) {
       snprintf(name, sizeof name, "f%06ld.bak", i);
       if (faccessat(big, name, F_OK, AT_SYMLINK_NOFOLLOW) != 0) {
-        ASSERT_EQ(0, linkat(seed, "seed", big, name, 0));
+        ASSERT_EQ(0, linkat(outside, "seed", big, name, 0)) << name;
       }
     }
-    close(seed);
+  };
+  for (int signal_number : kInterruptions) {
+    fill();
+    int ends[2];
+    ASSERT_EQ(0, pipe2(ends, O_CLOEXEC));
+    Launch launch = SweepIn(base, {"bak"});
+    launch.output_fd = ends[1];
+    pid_t pid = Start(launch);
+    close(ends[1]);
+    siginfo_t ended = {};
+    for (HangGuard guard; links_left() == kEntries &&
+                          waitid(P_PID, pid, &ended, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                          !ended.si_pid && !guard.Tripped("waiting for the first removal");)
+      sched_yield();
+    long gone = kEntries - links_left();
+    EXPECT_GT(gone, 0) << "the signal must come once the sweep is under way";
+    EXPECT_EQ(0, ended.si_pid) << "the tool ended before the signal";
+    kill(pid, signal_number);
+    // Opened anew, the pipe reads to the end of what the tool writes.
+    std::vector<std::string> lines = LinesOf("/dev/fd/" + std::to_string(ends[0]));
+    close(ends[0]);
+    int status = Wait(pid);
+    long announced = static_cast<long>(CountStarting(lines, "removing "));
+    printf("[ figures ] signal %d: sent when %ld files were gone, stopped after %ld of %ld\n",
+           signal_number, gone, announced, kEntries);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number) << status;
+    EXPECT_GE(announced, gone);
+    EXPECT_LT(announced, kEntries) << "the sweep went on after the signal";
+    EXPECT_EQ(announced, TotalOf(lines));
+    EXPECT_EQ(kEntries - announced, links_left());
+    EXPECT_EQ(lines.size(), static_cast<size_t>(announced) + 2) << "only removals and the total";
   }
+  close(seed);
+  close(outside);
   close(big);
   RemoveBase(base);
 }
