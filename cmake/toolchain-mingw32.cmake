@@ -1,9 +1,11 @@
 # Cross-builds the 32-bit Windows console program with mingw-w64:
 #   cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32.cmake
+# toolchain-mingw64.cmake sets the two names below first, for an x86_64 build.
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
-
-set(ZAPEXT_MINGW_PREFIX i686-w64-mingw32)
+if(NOT ZAPEXT_MINGW_PREFIX)
+  set(CMAKE_SYSTEM_PROCESSOR i686)
+  set(ZAPEXT_MINGW_PREFIX i686-w64-mingw32)
+endif()
 set(CMAKE_CXX_COMPILER ${ZAPEXT_MINGW_PREFIX}-g++)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${ZAPEXT_MINGW_PREFIX})

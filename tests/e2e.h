@@ -7,6 +7,7 @@
 
 #include <sys/resource.h>
 #include <sys/types.h>
+#include <time.h>
 
 #include <atomic>
 #include <functional>
@@ -128,6 +129,7 @@ struct Launch {
   rlim_t open_files = 0;  // when set, the soft limit on open files...
   rlim_t open_files_hard = 0;  // ...and the hard one (the soft one when 0)
   rlim_t stack = 0;  // when set, the limit on the size of the main stack
+  rlim_t address_space = 0;  // when set, the limit on the address space
 };
 
 // Starts the tool as `launch` says; Wait returns its wait status and, when
@@ -135,25 +137,36 @@ struct Launch {
 pid_t Start(const Launch& launch);
 int Wait(pid_t pid, struct rusage* usage = nullptr);
 
+// Every loop of the tests ends by a count or on an event; this limit, far
+// beyond what the slowest machine needs, only stops one that never would.
+struct HangGuard {
+  time_t end = time(nullptr) + 240;
+  bool Tripped(const char* what) const;
+};
+
 // A second process that runs `step(i)` for i = 0, 1, 2... as fast as it can,
-// from the directory `cwd`, until stopped.
+// from the directory `cwd`, until stopped. Done() counts the steps that
+// returned true.
 class Racer {
  public:
-  Racer(const std::string& cwd, const std::function<void(long)>& step);
+  Racer(const std::string& cwd, const std::function<bool(long)>& step);
   ~Racer();
+  long Done() const;
   void Pause();
   void Resume();
   void Stop();
 
  private:
-  std::atomic<int>* stop_;
+  struct Shared;
+  Shared* shared_;
   pid_t pid_;
 };
 
 // A second process keeps swapping an entry of the tree, a directory or a
 // matching file, with a symbolic link to outside (rename(2) with
 // RENAME_EXCHANGE, as fast as it can) while the runner's tool sweeps the
-// tree `sweeps` times. Nothing outside may ever go.
+// tree, until `sweeps` sweeps ran while the racer swapped and enough of them
+// met the swapped state. Nothing outside may ever go.
 void LinkRace(const Runner& runner, bool directories, int sweeps);
 
 #endif  // ZAPEXT_TESTS_E2E_H_

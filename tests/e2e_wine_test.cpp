@@ -1,5 +1,7 @@
 // The end-to-end scenarios, run against the Windows build under wine, in the
 // prefix that the CTest fixture (wine_prefix.sh) makes and serves.
+#include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
@@ -20,7 +22,13 @@ std::string WineRoot(const std::string& path) {
 class Wine : public testing::Test {
  protected:
   void SetUp() override {
-    if (!ZAPEXT_WIN32_BUILT) GTEST_SKIP() << "zapext.exe was not built: no mingw-w64 or no wine";
+    if (!*ZAPEXT_WINE_LOADER) {
+      // A CI run must not pass without them.
+      const char* ci = getenv("CI");
+      if (ci && strcmp(ci, "true") == 0)
+        FAIL() << "CI=true, but no Windows scenarios: " ZAPEXT_WINE_WAY;
+      GTEST_SKIP() << "no Windows scenarios: " ZAPEXT_WINE_WAY;
+    }
     struct stat prefix;
     ASSERT_EQ(0, stat(ZAPEXT_WINE_DIR "/prefix/system.reg", &prefix))
         << "no wine prefix: run the tests through ctest, whose fixture makes it";
@@ -28,12 +36,13 @@ class Wine : public testing::Test {
 
   static Runner WineRunner() {
     Runner runner;
-    runner.command = {"wine", ZAPEXT_WINE_DIR "/zapext.exe"};
+    runner.command = {ZAPEXT_WINE_LOADER, ZAPEXT_WINE_DIR "/zapext.exe"};
     runner.separator = '\\';
     runner.line_end = "\r\n";
     runner.root_text = WineRoot;
     // The locale decides the ANSI code page: C.UTF-8 gives 1252.
-    runner.environment = {"WINEDEBUG=-all", "WINEPREFIX=" ZAPEXT_WINE_DIR "/prefix",
+    runner.environment = {"WINELOADER=" ZAPEXT_WINE_LOADER, "WINESERVER=" ZAPEXT_WINESERVER,
+                          "WINEDEBUG=-all", "WINEPREFIX=" ZAPEXT_WINE_DIR "/prefix",
                           "LC_ALL=C.UTF-8"};
     // Wine will not run in a prefix owned by someone else.
     runner.unprivileged_environment = {"WINEPREFIX=" ZAPEXT_WINE_DIR "/prefix-nobody"};
@@ -48,11 +57,17 @@ class Wine : public testing::Test {
 
 class WineTest : public Wine, public testing::WithParamInterface<Scenario> {};
 
-TEST_P(WineTest, Scenario) { RunScenario(WineRunner(), GetParam()); }
+TEST_P(WineTest, Scenario) {
+  SCOPED_TRACE("Windows scenarios: " ZAPEXT_WINE_WAY);
+  RunScenario(WineRunner(), GetParam());
+}
 
 // The stress suite's directory race. Its file race cannot be run here: wine
 // follows a file link it is asked to remove and removes the link's target.
-TEST_F(Wine, DirectoryLinkRace) { LinkRace(WineRunner(), true, 200); }
+TEST_F(Wine, DirectoryLinkRace) {
+  SCOPED_TRACE("Windows scenarios: " ZAPEXT_WINE_WAY);
+  LinkRace(WineRunner(), true, 200);
+}
 
 INSTANTIATE_TEST_SUITE_P(Wine, WineTest, testing::ValuesIn(ScenariosFor(kWine)),
                          [](const testing::TestParamInfo<Scenario>& info) {

@@ -1,28 +1,89 @@
-# The Windows build under wine: zapext.exe is cross-built by a second CMake
-# build with the mingw-w64 toolchain, and the scenarios run against it in a
-# wine prefix that a CTest fixture makes once per test run. Without the cross
-# compiler or wine the scenarios are still listed, and skipped.
+# The Windows build under wine. zapext.exe, the 32-bit program we ship, is
+# cross-built with mingw-w64 by a CMake build of its own, and its header and
+# imports are checked. The scenarios run against it under wine where this
+# machine runs 32-bit programs; where it does not (a kernel without IA-32
+# emulation), against the same sources built for x86_64, under wine64. Which
+# way is decided by trying the 32-bit wine loader, and said at configure time,
+# by the fixture and in any failure. A CTest fixture makes the wine prefix
+# once per test run. With no way, the scenarios are skipped (failed under CI).
+include(ExternalProject)
 find_program(ZAPEXT_MINGW_CXX i686-w64-mingw32-g++)
 find_program(ZAPEXT_MINGW_OBJDUMP i686-w64-mingw32-objdump)
-find_program(ZAPEXT_WINE wine)
+find_program(ZAPEXT_MINGW64_CXX x86_64-w64-mingw32-g++)
+# Where Debian's wine32 and wine64 put their loaders and servers.
+find_program(ZAPEXT_WINE_LOADER wine PATHS /usr/lib/wine NO_DEFAULT_PATH)
+find_program(ZAPEXT_WINE64_LOADER wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
+find_program(ZAPEXT_WINESERVER NAMES wineserver64 wineserver32 PATHS /usr/lib/wine NO_DEFAULT_PATH)
 
-set(win32_binary "")
-if(ZAPEXT_MINGW_CXX AND ZAPEXT_MINGW_OBJDUMP AND ZAPEXT_WINE)
-  include(ExternalProject)
-  set(win32_dir ${CMAKE_CURRENT_BINARY_DIR}/win32)
-  set(win32_binary ${win32_dir}/zapext.exe)
-  ExternalProject_Add(zapext_win32
+# Cross-builds zapext.exe with the toolchain file into build/tests/DIR.
+function(zapext_windows_build dir toolchain)
+  ExternalProject_Add(zapext_${dir}
     SOURCE_DIR ${PROJECT_SOURCE_DIR}
-    BINARY_DIR ${win32_dir}
+    BINARY_DIR ${CMAKE_CURRENT_BINARY_DIR}/${dir}
     CMAKE_ARGS
-      -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/toolchain-mingw32.cmake
+      -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/${toolchain}
       -DCMAKE_BUILD_TYPE=Release
       -DBUILD_TESTING=OFF
     BUILD_ALWAYS ON
     INSTALL_COMMAND ""
-    BUILD_BYPRODUCTS ${win32_binary})
+    BUILD_BYPRODUCTS ${CMAKE_CURRENT_BINARY_DIR}/${dir}/zapext.exe)
+endfunction()
+
+# Sets VAR to "" when LOADER starts on this machine, else to why it does not.
+function(zapext_wine_fails var loader package)
+  if(NOT loader)
+    set(${var} "no ${package}" PARENT_SCOPE)
+    return()
+  endif()
+  execute_process(COMMAND ${loader} --version RESULT_VARIABLE failed
+                  OUTPUT_QUIET ERROR_QUIET TIMEOUT 60)
+  set(${var} "" PARENT_SCOPE)
+  if(failed)
+    set(${var} "${loader} does not start: ${failed}" PARENT_SCOPE)
+  endif()
+endfunction()
+
+zapext_wine_fails(no_wine32 "${ZAPEXT_WINE_LOADER}" wine32)
+if(no_wine32 AND ZAPEXT_WINE_LOADER)
+  # The usual reason, told apart from a broken wine32.
+  execute_process(COMMAND /lib/ld-linux.so.2 --help RESULT_VARIABLE no_ia32
+                  OUTPUT_QUIET ERROR_QUIET)
+  if(no_ia32)
+    set(no_wine32 "this machine runs no 32-bit programs")
+  endif()
+endif()
+
+set(wine_loader "")
+if(ZAPEXT_MINGW_CXX AND ZAPEXT_MINGW_OBJDUMP)
+  zapext_windows_build(win32 toolchain-mingw32.cmake)
+  add_test(NAME win32_exe_is_a_standalone_console_program
+    COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${ZAPEXT_MINGW_OBJDUMP}
+            -DEXE=${CMAKE_CURRENT_BINARY_DIR}/win32/zapext.exe
+            -P ${CMAKE_CURRENT_SOURCE_DIR}/check_pe.cmake)
+  if(NOT no_wine32)
+    set(wine_build win32)
+    set(wine_loader ${ZAPEXT_WINE_LOADER})
+    set(wine_way "the 32-bit zapext.exe under wine (this machine runs 32-bit programs)")
+  else()
+    zapext_wine_fails(no_wine64 "${ZAPEXT_WINE64_LOADER}" wine64)
+    if(no_wine64)
+      set(wine_way "${no_wine32}, and ${no_wine64}")
+    elseif(NOT ZAPEXT_MINGW64_CXX)
+      set(wine_way "${no_wine32}, and no x86_64-w64-mingw32-g++ for wine64")
+    else()
+      set(wine_build win64)
+      zapext_windows_build(win64 toolchain-mingw64.cmake)
+      set(wine_loader ${ZAPEXT_WINE64_LOADER})
+      set(wine_way "x86_64 build under wine64 (${no_wine32})")
+    endif()
+  endif()
 else()
-  message(STATUS "No i686-w64-mingw32-g++ or wine: the wine scenarios will be skipped")
+  set(wine_way "no i686-w64-mingw32-g++ to build zapext.exe")
+endif()
+if(wine_loader)
+  message(STATUS "Windows scenarios: ${wine_way}")
+else()
+  message(STATUS "Windows scenarios skipped: ${wine_way}")
 endif()
 
 # The scenarios run as nobody need a prefix and a zapext.exe that nobody can
@@ -35,22 +96,20 @@ set(wine_dir /tmp/zapext-wine-${build_key})
 add_executable(zapext_e2e_wine e2e_wine_test.cpp)
 target_link_libraries(zapext_e2e_wine PRIVATE zapext_e2e_support GTest::gtest_main)
 target_compile_definitions(zapext_e2e_wine PRIVATE
-  ZAPEXT_WIN32_BUILT=$<BOOL:${win32_binary}> ZAPEXT_WINE_DIR="${wine_dir}")
+  ZAPEXT_WINE_LOADER="${wine_loader}" ZAPEXT_WINESERVER="${ZAPEXT_WINESERVER}"
+  ZAPEXT_WINE_WAY="${wine_way}" ZAPEXT_WINE_DIR="${wine_dir}")
 
-if(NOT win32_binary)
+if(NOT wine_loader)
   gtest_discover_tests(zapext_e2e_wine)
   return()
 endif()
 
-add_dependencies(zapext_e2e_wine zapext_win32)
-add_test(NAME wine_prefix_start
-  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/wine_prefix.sh start ${wine_dir} ${win32_binary})
-add_test(NAME wine_prefix_stop
-  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/wine_prefix.sh stop ${wine_dir})
+add_dependencies(zapext_e2e_wine zapext_${wine_build})
+add_test(NAME wine_prefix_start COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/wine_prefix.sh start
+         ${wine_dir} ${CMAKE_CURRENT_BINARY_DIR}/${wine_build}/zapext.exe)
+add_test(NAME wine_prefix_stop COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/wine_prefix.sh stop ${wine_dir})
+set_tests_properties(wine_prefix_start wine_prefix_stop PROPERTIES ENVIRONMENT
+  "WINELOADER=${wine_loader};WINESERVER=${ZAPEXT_WINESERVER};ZAPEXT_WINE_WAY=${wine_way}")
 set_tests_properties(wine_prefix_start PROPERTIES FIXTURES_SETUP wine)
 set_tests_properties(wine_prefix_stop PROPERTIES FIXTURES_CLEANUP wine)
 gtest_discover_tests(zapext_e2e_wine PROPERTIES FIXTURES_REQUIRED wine)
-
-add_test(NAME win32_exe_is_a_standalone_console_program
-  COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${ZAPEXT_MINGW_OBJDUMP} -DEXE=${win32_binary}
-          -P ${CMAKE_CURRENT_SOURCE_DIR}/check_pe.cmake)

@@ -1,0 +1,6 @@
+# Cross-builds the same program for x86_64 Windows, which wine64 runs where
+# 32-bit programs cannot (the tests use it there; the 32-bit one is shipped):
+#   cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(ZAPEXT_MINGW_PREFIX x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw32.cmake)
