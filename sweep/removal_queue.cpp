@@ -65,6 +65,7 @@ void RemovalQueue::SweepOutput::Write(const char* text, size_t length) {
   if (queue_->filling_ && !queue_->filling_->items.empty()) queue_->Submit();
   queue_->Filling()->lines.append(text, length);
   queue_->Submit();
+  queue_->WaitForRoom();
 }
 
 RemovalQueue::Chunk* RemovalQueue::Filling() {
