@@ -42,10 +42,10 @@ class Listing {
   virtual int error() const = 0;
 };
 
-// One thread sweeps: it alone opens and reads listings. Worker threads may
-// change and remove files at the same time, each through a listing that
-// shared ownership keeps open, possibly after the sweep has read it to the
-// end; the last owner to let go, on any thread, closes it.
+// One thread sweeps: it alone opens, reads and closes listings. Worker
+// threads may change and remove files at the same time, each through a
+// listing that the sweep keeps open for them, possibly after it has read it
+// to the end.
 class FileSystem {
  public:
   virtual ~FileSystem() = default;

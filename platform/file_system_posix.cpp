@@ -9,7 +9,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <mutex>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -23,11 +22,8 @@ class PosixListing;
 // fills it, the one whose unread entries are there moves them to a copy of
 // its own, usually a few names. So memory follows the depth of the tree, not
 // the size of its directories, and a wide directory still takes few reads.
-// A listing the sweep is done with may be closed on a removal thread, hence
-// the lock.
 struct EntryBuffer {
   alignas(struct dirent64) char data[32 * 1024];
-  std::mutex lock;
   PosixListing* holder = nullptr;
 };
 
@@ -35,10 +31,7 @@ class PosixListing : public Listing {
  public:
   PosixListing(int fd, EntryBuffer* shared) : fd_(fd), shared_(shared) {}
   ~PosixListing() override {
-    {
-      std::lock_guard<std::mutex> locked(shared_->lock);
-      if (shared_->holder == this) shared_->holder = nullptr;
-    }
+    if (shared_->holder == this) shared_->holder = nullptr;
     close(fd_);
   }
 
@@ -57,7 +50,6 @@ class PosixListing : public Listing {
  private:
   bool Fill() {
     std::vector<char>().swap(kept_);
-    std::lock_guard<std::mutex> locked(shared_->lock);
     if (shared_->holder && shared_->holder != this) shared_->holder->Keep();
     shared_->holder = this;
     ssize_t size = getdents64(fd_, shared_->data, sizeof shared_->data);

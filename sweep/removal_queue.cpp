@@ -32,14 +32,8 @@ struct RemovalQueue::Chunk {
   std::vector<Group> groups;
   std::vector<Item> items;
   std::string names;  // each ends in a NUL
-  size_t directories = 0;  // groups, counted in waiting_directories_ until done
-  size_t bytes = 0;  // counted in waiting_bytes_ until written
-  // The chunk's lines, and how many of their bytes are out.
+  size_t bytes = 0;  // counted in waiting_bytes_ until let go
   std::string lines;
-  size_t written = 0;
-  // Set once every chunk before this one is written: its lines go out as
-  // they come.
-  std::atomic<bool> first{false};
   uint32_t removed = 0;
   bool failed = false;
 };
@@ -101,10 +95,9 @@ void RemovalQueue::Submit() {
   if (!chunk) return;
   filling_ = nullptr;
   chunk->bytes += chunk->lines.size();
-  chunk->directories = chunk->groups.size();
   Locked locked(&mutex_);
   waiting_bytes_ += chunk->bytes;
-  waiting_directories_ += chunk->directories;
+  waiting_directories_ += chunk->groups.size();
   if (chunk->items.empty()) {
     chunk->state = Chunk::kDone;
   } else {
@@ -115,47 +108,72 @@ void RemovalQueue::Submit() {
   WriteOut();
 }
 
-void RemovalQueue::WaitForRoom() {
-  Locked locked(&mutex_);
-  while (waiting_bytes_ > kMaxWaitingBytes || waiting_directories_ > kMaxWaitingDirectories)
-    ready_.Wait(&mutex_);
+void RemovalQueue::LetGo() {
+  std::vector<std::unique_ptr<Chunk>> written;
+  {
+    Locked locked(&mutex_);
+    written.swap(written_);
+    for (const auto& chunk : written) {
+      waiting_bytes_ -= chunk->bytes;
+      waiting_directories_ -= chunk->groups.size();
+    }
+  }
+  // Out of the lock: this may close directories.
 }
+
+void RemovalQueue::WaitUntil(bool (RemovalQueue::*done)() const) {
+  for (;;) {
+    LetGo();
+    Locked locked(&mutex_);
+    if ((this->*done)()) return;
+    // Woken when a chunk is written, and so may be let go.
+    while (written_.empty()) ready_.Wait(&mutex_);
+  }
+}
+
+bool RemovalQueue::HasRoom() const {
+  return waiting_bytes_ <= kMaxWaitingBytes && waiting_directories_ <= kMaxWaitingDirectories;
+}
+
+bool RemovalQueue::HoldsNoDirectory() const { return waiting_directories_ == 0; }
+
+bool RemovalQueue::AllWritten() const { return chunks_.empty() && written_.empty(); }
+
+void RemovalQueue::WaitForRoom() { WaitUntil(&RemovalQueue::HasRoom); }
 
 void RemovalQueue::CloseDirectories() {
   Submit();
-  Locked locked(&mutex_);
-  while (waiting_directories_ > 0) ready_.Wait(&mutex_);
+  WaitUntil(&RemovalQueue::HoldsNoDirectory);
 }
 
 uint32_t RemovalQueue::Finish(bool* failed) {
   Submit();
+  WaitUntil(&RemovalQueue::AllWritten);
   {
     Locked locked(&mutex_);
-    while (!chunks_.empty()) ready_.Wait(&mutex_);
     stopping_ = true;
     work_.WakeAll();
   }
   for (auto& thread : threads_) thread->Join();
+  threads_.clear();
   if (failed_) *failed = true;
   return removed_;
 }
 
 void RemovalQueue::WriteOut() {
-  while (!chunks_.empty()) {
-    Chunk* chunk = chunks_.front().get();
-    if (chunk->state == Chunk::kFilling) return;
-    if (chunk->written < chunk->lines.size()) {
-      fwrite(chunk->lines.data() + chunk->written, 1, chunk->lines.size() - chunk->written, out_);
-      chunk->written = chunk->lines.size();
-    }
-    if (chunk->state != Chunk::kDone) {
-      chunk->first.store(true, std::memory_order_relaxed);
-      return;
-    }
-    waiting_bytes_ -= chunk->bytes;
+  bool wrote = false;
+  while (!chunks_.empty() && chunks_.front()->state == Chunk::kDone) {
+    std::unique_ptr<Chunk>& chunk = chunks_.front();
+    fwrite(chunk->lines.data(), 1, chunk->lines.size(), out_);
+    removed_ += chunk->removed;
+    failed_ = failed_ || chunk->failed;
+    // The sweep lets it go: the directories it holds are then closed on the
+    // sweep's own thread, like every other.
+    written_.push_back(std::move(chunk));
     chunks_.pop_front();
-    ready_.WakeAll();
+    wrote = true;
   }
+  if (wrote) ready_.WakeAll();
 }
 
 void RemovalQueue::WorkerMain(void* queue) { static_cast<RemovalQueue*>(queue)->Work(); }
@@ -172,11 +190,7 @@ void RemovalQueue::Work() {
     Remove(chunk);
     mutex_.Lock();
     chunk->state = Chunk::kDone;
-    waiting_directories_ -= chunk->directories;
-    removed_ += chunk->removed;
-    failed_ = failed_ || chunk->failed;
     WriteOut();
-    ready_.WakeAll();
   }
 }
 
@@ -186,14 +200,6 @@ void RemovalQueue::Remove(Chunk* chunk) {
   sweep.fs = fs_;
   sweep.out = &text;
   sweep.interrupted = interrupted_;
-  // Lines go into the chunk after each file while it is the first, so that a
-  // person watching sees each file as it goes; otherwise once at the end.
-  auto publish = [&] {
-    Locked locked(&mutex_);
-    chunk->lines += *text.text();
-    text.text()->clear();
-    if (chunk->first.load(std::memory_order_relaxed)) WriteOut();
-  };
   for (size_t g = 0; g < chunk->groups.size() && !sweep.Interrupted(); ++g) {
     Chunk::Group& group = chunk->groups[g];
     size_t end = g + 1 < chunk->groups.size() ? chunk->groups[g + 1].first : chunk->items.size();
@@ -202,12 +208,8 @@ void RemovalQueue::Remove(Chunk* chunk) {
       entry.name = chunk->names.c_str() + chunk->items[i].name;
       entry.attributes = chunk->items[i].attributes;
       if (RemoveMatchedFile(&sweep, group.dir.get(), &group.directory, entry)) ++chunk->removed;
-      if (chunk->first.load(std::memory_order_relaxed)) publish();
     }
   }
   chunk->failed = sweep.failed;
-  // Closed here, outside the lock, and before the chunk counts as done, so
-  // that CloseDirectories finds them closed.
-  chunk->groups.clear();
-  publish();
+  chunk->lines += *text.text();
 }

@@ -4,12 +4,12 @@
 //
 // The sweep hands over files in chunks that may span directories. A worker
 // takes a chunk and removes its files one after the other through the
-// directories' open listings, which the chunk keeps open. Lines wait in their
-// chunk until every chunk before it is written; the first chunk's lines go
-// out as they come. Only the sweep ever waits: for room, when the text and
-// names waiting reach a cap, and for the directories held open, when the
-// process runs out of them. Workers never wait for anything but work, so
-// every wait ends.
+// directories' open listings, which the chunk keeps open. A chunk's lines
+// are written once it is done and every chunk before it is written; the
+// sweep then lets it go, and with it the listings it held. Only the sweep
+// ever waits: for room, when the text and names waiting reach a cap, and for
+// the directories held open, when the process runs out of them. Workers
+// never wait for anything but work, so every wait ends.
 #ifndef ZAPEXT_SWEEP_REMOVAL_QUEUE_H_
 #define ZAPEXT_SWEEP_REMOVAL_QUEUE_H_
 
@@ -78,10 +78,18 @@ class RemovalQueue {
   static void WorkerMain(void* queue);
   void Work();
   void Remove(Chunk* chunk);
+  void WriteOut();  // with mutex_ held
+
+  // The sweeping thread's.
   Chunk* Filling();
   void Submit();
-  void WriteOut();  // with mutex_ held
+  void LetGo();  // frees the chunks written, closing what they held open
+  void WaitUntil(bool (RemovalQueue::*done)() const);
   void WaitForRoom();
+  // What it waits for, with mutex_ held.
+  bool HasRoom() const;
+  bool HoldsNoDirectory() const;
+  bool AllWritten() const;
 
   FileSystem* fs_;
   FILE* out_;
@@ -92,11 +100,12 @@ class RemovalQueue {
 
   Mutex mutex_;
   Condition work_;   // a chunk to take, or the end
-  Condition ready_;  // a chunk done, or written out
+  Condition ready_;  // a chunk written
   // Every chunk not yet written, in the sweep's order; the last one may be
   // the one the sweep is filling.
   std::deque<std::unique_ptr<Chunk>> chunks_;
   std::deque<Chunk*> todo_;
+  std::vector<std::unique_ptr<Chunk>> written_;  // for the sweep to let go
   Chunk* filling_ = nullptr;
   size_t waiting_bytes_ = 0;
   size_t waiting_directories_ = 0;
