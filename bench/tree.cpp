@@ -5,10 +5,11 @@
 //                                              files, and BATCHES batches of
 //                                              empty files for them in DIR/pool
 //   zapext-bench-tree restore SHAPE DIR BATCH  moves a batch into place
-//   zapext-bench-tree verify SHAPE DIR OUTPUT [total]
+//   zapext-bench-tree verify SHAPE DIR OUTPUT [total] [VIEW]
 //       checks that exactly the matching files are gone and that OUTPUT
 //       announces each of them once ("removing PATH", any order), followed by
-//       the total line when "total" is given
+//       the total line when "total" is given; with VIEW, the tool ran in
+//       VIEW, another view of DIR/tree (a mount of it), and paths start there
 //
 // Creating files soon after many were deleted is slow on ext4 without a
 // journal (freed inodes are passed over for a while, one by one), so every
@@ -124,12 +125,14 @@ std::vector<std::string> Lines(const std::string& file) {
 }
 
 int VerifyRun(const PlanDir& top, const std::string& dir, const std::string& output,
-              bool total) {
+              bool total, const char* view) {
   char real[PATH_MAX];
   if (!realpath((dir + "/tree").c_str(), real)) Die("realpath " + dir);
   int fd = OpenDir(AT_FDCWD, real);
+  char seen[PATH_MAX];
+  if (view && !realpath(view, seen)) Die(std::string("realpath ") + view);
   std::vector<std::string> expected;
-  size_t wrong = Verify(fd, top, real, &expected);
+  size_t wrong = Verify(fd, top, view ? seen : real, &expected);
   close(fd);
 
   std::vector<std::string> lines = Lines(output);
@@ -186,7 +189,7 @@ int RestoreBatch(const PlanDir& top, const std::string& dir, const std::string& 
 
 int Usage() {
   fputs("usage: zapext-bench-tree count SHAPE | build SHAPE DIR BATCHES |"
-        " restore SHAPE DIR BATCH | verify SHAPE DIR OUTPUT [total]\n",
+        " restore SHAPE DIR BATCH | verify SHAPE DIR OUTPUT [total] [VIEW]\n",
         stderr);
   return 2;
 }
@@ -208,7 +211,10 @@ int main(int argc, char** argv) {
   }
   if (command == "build" && argc == 5) return Build(top, argv[3], strtoul(argv[4], nullptr, 10));
   if (command == "restore" && argc == 5) return RestoreBatch(top, argv[3], argv[4]);
-  if (command == "verify" && (argc == 5 || (argc == 6 && strcmp(argv[5], "total") == 0)))
-    return VerifyRun(top, argv[3], argv[4], argc == 6);
+  if (command == "verify" && argc >= 5 && argc <= 7) {
+    bool total = argc > 5 && strcmp(argv[5], "total") == 0;
+    if (argc == 7 && !total) return Usage();
+    return VerifyRun(top, argv[3], argv[4], total, argc > 5 + total ? argv[5 + total] : nullptr);
+  }
   return Usage();
 }
