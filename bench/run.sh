@@ -19,6 +19,7 @@ runs=${RUNS:-5}
 instructions=${INSTRUCTIONS:-1}
 read -r -a workers <<<"${WORKERS:-}"
 delay_us=${DELAY_US:-200}
+[[ $delay_us =~ ^[0-9]+$ ]] || { echo "bench/run.sh: DELAY_US is a number of microseconds" >&2; exit 2; }
 keep_trees=${KEEP:-0}
 build=$PWD/build-bench
 work=${BENCH_DIR:-$build/trees}
