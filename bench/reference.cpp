@@ -80,6 +80,10 @@ class Lines {
     text_ += c;
     if (text_.size() >= 64 * 1024) Flush();
   }
+  void Failed(const char* head, const std::string& path, int error) {
+    Add(head, path, (", error " + std::to_string(error) + "\n").c_str());
+    failed = true;
+  }
   void Flush() {
     std::lock_guard<std::mutex> locked(output_lock);
     fwrite(text_.data(), 1, text_.size(), stdout);
@@ -107,20 +111,15 @@ void Sweep(const Task& task, char* buffer, size_t size, Lines* lines) {
   int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
   int fd = task.parent ? openat(task.parent->fd, task.name.c_str(), flags) : open(".", flags);
   if (fd < 0) {
-    if (errno != ENOENT && errno != ENOTDIR && errno != ELOOP) {
-      lines->Add("Unable to list ", task.path, (", error " + std::to_string(errno) + "\n").c_str());
-      failed = true;
-    }
+    if (errno != ENOENT && errno != ENOTDIR && errno != ELOOP)
+      lines->Failed("Unable to list ", task.path, errno);
     return;
   }
   auto dir = std::make_shared<Directory>(fd);
   unsigned count = 0;
   for (;;) {
     ssize_t got = getdents64(fd, buffer, size);
-    if (got < 0) {
-      lines->Add("Unable to list ", task.path, (", error " + std::to_string(errno) + "\n").c_str());
-      failed = true;
-    }
+    if (got < 0) lines->Failed("Unable to list ", task.path, errno);
     if (got <= 0) break;
     for (ssize_t at = 0; at < got;) {
       const struct dirent64* d = reinterpret_cast<const struct dirent64*>(buffer + at);
@@ -134,8 +133,7 @@ void Sweep(const Task& task, char* buffer, size_t size, Lines* lines) {
         if (unlinkat(fd, d->d_name, 0) == 0) {
           ++count;
         } else if (errno != ENOENT) {
-          lines->Add("Unable to remove ", path, (", error " + std::to_string(errno) + "\n").c_str());
-          failed = true;
+          lines->Failed("Unable to remove ", path, errno);
         }
       }
     }
