@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
-# Times zapext against GNU find on generated trees; bench/README.md explains.
+# Times zapext against the one-thread sweep, a parallel reference and GNU
+# find on generated trees; bench/README.md explains.
 #
-#   bench/run.sh [SHAPE...]     wide typical deep sparse flat (default: all)
+#   bench/run.sh [SHAPE...]     wide typical deep sparse latency flat
+#                               (default: all)
 #
-# RUNS=N          timed runs of each tool per shape (default 5; the million
-#                 files of flat run once)
+# RUNS=N          timed runs of each contender per shape (default 5; the
+#                 million files of flat run once)
+# WORKERS="2 4"   also time the tool with these fixed numbers of removal
+#                 threads, on typical and latency
+# DELAY_US=N      what each operation of the latency shape waits (default 200)
 # INSTRUCTIONS=0  skip counting zapext's instructions under callgrind
 # BENCH_DIR=DIR   where the trees go (default build-bench/trees; it is
 #                 removed at the end unless KEEP=1)
@@ -12,42 +17,73 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${RUNS:-5}
 instructions=${INSTRUCTIONS:-1}
+read -r -a workers <<<"${WORKERS:-}"
+delay_us=${DELAY_US:-200}
+[[ $delay_us =~ ^[0-9]+$ ]] || { echo "bench/run.sh: DELAY_US is a number of microseconds" >&2; exit 2; }
+keep_trees=${KEEP:-0}
 build=$PWD/build-bench
 work=${BENCH_DIR:-$build/trees}
 shapes=("$@")
-[ ${#shapes[@]} -gt 0 ] || shapes=(wide typical deep sparse flat)
+[ ${#shapes[@]} -gt 0 ] || shapes=(wide typical deep sparse latency flat)
 
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DZAPEXT_BENCH=ON -DBUILD_TESTING=OFF >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DZAPEXT_BENCH=ON -DBUILD_TESTING=OFF \
+  "-DZAPEXT_BENCH_WORKERS=$(IFS=';'; echo "${workers[*]:-2;4;8;16;32}")" >/dev/null
 cmake --build "$build" -j2 >/dev/null
-zapext=$build/zapext
 tree=$build/bench/zapext-bench-tree
 measure=$build/bench/zapext-bench-measure
+slowfs=$build/bench/zapext-bench-slowfs
 if [ "$instructions" = 1 ] && ! command -v valgrind >/dev/null; then
   echo "valgrind is not installed: no instruction counts (apt-get install valgrind)"
   instructions=0
 fi
 # find folds case by the locale: keep it to ASCII, as zapext does. zapext
-# ignores the locale, so both run under it and find pays no extra exec.
+# ignores the locale, so all run under it and find pays no extra exec.
 export LC_ALL=C
+
+# The program of each contender but find.
+program_of() {
+  case $1 in
+    zapext) echo "$build/zapext" ;;
+    one-thread) echo "$build/bench/zapext-bench-one-thread" ;;
+    reference) echo "$build/bench/zapext-bench-reference" ;;
+    w*) echo "$build/bench/zapext-bench-workers-${1#w}" ;;
+  esac
+}
 
 # One tree per shape; flat is two: 1,000 and 1,000,000 files in one directory.
 trees=()
 for shape in "${shapes[@]}"; do
   case $shape in
-    wide | typical | deep | sparse) trees+=("$shape") ;;
+    wide | typical | deep | sparse | latency) trees+=("$shape") ;;
     flat) trees+=(flat1k flat1m) ;;
-    *) echo "bench/run.sh: no shape $shape (wide typical deep sparse flat)" >&2; exit 2 ;;
+    *) echo "bench/run.sh: no shape $shape (wide typical deep sparse latency flat)" >&2; exit 2 ;;
   esac
 done
 runs_of() { case $1 in flat1m) echo 1 ;; *) echo "$runs" ;; esac; }
-counts_of() { case $1 in flat*) echo 0 ;; *) echo "$instructions" ;; esac; }
+counts_of() { case $1 in flat* | latency) echo 0 ;; *) echo "$instructions" ;; esac; }
+contenders_of() {
+  printf "%s\n" zapext one-thread reference find
+  case $1 in typical | latency) for n in "${workers[@]}"; do echo "w$n"; done ;; esac
+}
+# Where the contenders run: the latency shape's tree is seen through the
+# waiting file system, mounted beside it.
+view=$work/latency.view
+run_dir_of() { case $1 in latency) echo "$view" ;; *) echo "$work/$1/tree" ;; esac; }
 
 # Files created soon after a mass deletion are slow to make on ext4 without
 # a journal (bench/README.md tells why), for up to six minutes while the
 # deletion is not yet written out, one minute after that: removing trees
-# is followed by sync.
+# is followed by sync. A mount left by an earlier run goes first, so that
+# nothing is removed through it.
+unmount_view() {
+  if mountpoint -q "$view" 2>/dev/null; then
+    echo "unmounting the latency shape's file system from $view"
+    fusermount3 -u "$view" || umount -l "$view"
+  fi
+}
 remove_trees() {
-  rm -rf "$work"
+  unmount_view
+  rm -rf --one-file-system "$work"
   sync
 }
 if [ -e "$work" ]; then
@@ -55,37 +91,74 @@ if [ -e "$work" ]; then
   remove_trees
 fi
 mkdir -p "$work"
-trap '[ "${KEEP:-0}" = 1 ] || remove_trees' EXIT
+trap 'if [ "$keep_trees" = 1 ]; then unmount_view; else remove_trees; fi' EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM HUP
 results=$build/bench-results.txt
 : >"$results"
+
+# The latency shape needs FUSE: without it the other shapes still run.
+has_shape() { local s; for s in "${trees[@]}"; do [ "$s" = "$1" ] && return 0; done; return 1; }
+skip_shape() {
+  echo "no latency shape: $1"
+  local s kept=()
+  for s in "${trees[@]}"; do [ "$s" = "$2" ] || kept+=("$s"); done
+  trees=("${kept[@]}")
+}
+if has_shape latency; then
+  if [ ! -x "$slowfs" ]; then
+    skip_shape "libfuse3 is not installed (apt-get install libfuse3-dev fuse3)" latency
+  elif [ ! -c /dev/fuse ]; then
+    skip_shape "/dev/fuse is missing (FUSE is not available on this machine)" latency
+  fi
+fi
 
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 start=$SECONDS
 # Every file the runs will remove is made now, before any is deleted.
 for t in "${trees[@]}"; do
-  batches=$((2 * $(runs_of "$t") + $(counts_of "$t")))
+  mapfile -t cs < <(contenders_of "$t")
+  batches=$((${#cs[@]} * $(runs_of "$t") + $(counts_of "$t")))
   "$tree" build "$t" "$work/$t" "$batches"
-  : >"$work/$t/out-zapext"
-  : >"$work/$t/out-find"
+  for c in "${cs[@]}"; do : >"$work/$t/out-$c"; done
 done
 mkdir "$work/empty"
 echo "trees built in $((SECONDS - start)) s"
 
-# Puts batch $2 of tree $1 in place, runs tool $3 on it and checks the result.
+if has_shape latency; then
+  mkdir "$view"
+  echo "mounting the latency shape's file system: $work/latency/tree at $view," \
+    "each operation waiting $delay_us us"
+  if ! "$slowfs" "$work/latency/tree" "$view" "--delay-us=$delay_us"; then
+    skip_shape "mounting $view failed" latency
+  fi
+fi
+
+# Puts batch $2 of tree $1 in place, runs contender $3 on it and checks the
+# result.
 run_once() {
-  local t=$1 batch=$2 tool=$3 dir=$work/$1
+  local t=$1 batch=$2 tool=$3 dir=$work/$1 at seen=()
+  at=$(run_dir_of "$t")
+  [ "$t" != latency ] || seen=("$view")
   "$tree" restore "$t" "$dir" "$batch"
   sync
   local cost
-  if [ "$tool" = zapext ]; then
-    cost=$("$measure" "$dir/out-zapext" "$dir/tree" "$zapext" bak)
-    "$tree" verify "$t" "$dir" "$dir/out-zapext" total
-  else
+  if [ "$tool" = find ]; then
     local top
-    top=$(cd "$dir/tree" && pwd -P)
-    cost=$("$measure" "$dir/out-find" "$dir/tree" find "$top" ! -type d \
+    top=$(cd "$at" && pwd -P)
+    cost=$("$measure" "$dir/out-find" "$at" find "$top" ! -type d \
       \( -iname '*.bak' -o -iname bak \) -printf 'removing %p\n' -delete)
-    "$tree" verify "$t" "$dir" "$dir/out-find"
+    "$tree" verify "$t" "$dir" "$dir/out-find" "${seen[@]}"
+  else
+    cost=$("$measure" "$dir/out-$tool" "$at" "$(program_of "$tool")" bak)
+    # The reference alone gives its lines in no particular order.
+    local order=(ordered)
+    [ "$tool" != reference ] || order=()
+    "$tree" verify "$t" "$dir" "$dir/out-$tool" total "${order[@]}" "${seen[@]}"
+  fi
+  if [ "${cost##* }" != 0 ]; then
+    echo "bench/run.sh: $tool ended with status ${cost##* } in $t" >&2
+    exit 1
   fi
   echo "$t $tool $cost" >>"$results"
 }
@@ -93,28 +166,31 @@ run_once() {
 # Runs zapext under callgrind in the current directory, its output to $1,
 # and prints the instructions it took.
 instructions_to() {
-  valgrind --tool=callgrind --callgrind-out-file=/dev/null --vgdb=no "$zapext" bak \
+  valgrind --tool=callgrind --callgrind-out-file=/dev/null --vgdb=no "$build/zapext" bak \
     2>&1 >"$1" | sed -n 's/.*Collected : \([0-9]*\).*/\1/p'
 }
 
+load() { cut -d' ' -f1 /proc/loadavg; }
 for t in "${trees[@]}"; do
-  echo "timing $t"
+  mapfile -t cs < <(contenders_of "$t")
+  echo "timing $t: ${cs[*]}"
+  echo "$t load-before $(load)" >>"$results"
   batch=0
-  for ((i = 1; i <= $(runs_of "$t"); ++i)); do
-    # Each tool goes first in every other pair.
-    if ((i % 2)); then order=(zapext find); else order=(find zapext); fi
-    for tool in "${order[@]}"; do
-      run_once "$t" "$batch" "$tool"
+  for ((i = 0; i < $(runs_of "$t"); ++i)); do
+    # Each contender goes first in turn.
+    for ((k = 0; k < ${#cs[@]}; ++k)); do
+      run_once "$t" "$batch" "${cs[$(((i + k) % ${#cs[@]}))]}"
       batch=$((batch + 1))
     done
   done
+  echo "$t load-after $(load)" >>"$results"
   if [ "$(counts_of "$t")" = 1 ]; then
     "$tree" restore "$t" "$work/$t" "$batch"
     base=$(cd "$work/empty" && instructions_to /dev/null)
     total=$(cd "$work/$t/tree" && instructions_to "$work/$t/out-zapext")
     "$tree" verify "$t" "$work/$t" "$work/$t/out-zapext" total
-    read -r dirs keep match < <("$tree" count "$t")
-    echo "$t instructions $(((total - base) / (dirs + keep + match))) $total $base" >>"$results"
+    read -r dirs kept match < <("$tree" count "$t")
+    echo "$t instructions $(((total - base) / (dirs + kept + match))) $total $base" >>"$results"
   fi
 done
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg), $((SECONDS - start)) s in all"
@@ -122,34 +198,71 @@ echo "load after: $(cut -d' ' -f1-3 /proc/loadavg), $((SECONDS - start)) s in al
 median() { sort -g | awk '{ v[NR] = $1 } END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 lowest() { sort -g | head -n 1; }
 highest() { sort -g | tail -n 1; }
-# The figures of tool $1 in tree $t, column $2 (3 wall, 4 user, 5 sys,
+# The figures of contender $1 in tree $t, column $2 (3 wall, 4 user, 5 sys,
 # 6 peak RSS; "cpu" for user+sys), reduced by $3 (median, lowest, highest).
 figure() {
   awk -v t="$t" -v tool="$1" -v col="$2" '$1 == t && $2 == tool {
     print col == "cpu" ? $4 + $5 : $col }' "$results" | "$3"
 }
+entries() { local dirs kept match; read -r dirs kept match < <("$tree" count "$1"); echo $((dirs + kept + match)); }
+base=(zapext one-thread reference find)
+# Prints, for every tree, the median of column $1 (seconds) for each
+# contender and zapext's against the other three.
+times_table() {
+  printf '%-8s %8s | %9s %9s %9s %9s | %-29s\n' "" "" "" "" "" "" "zapext against"
+  printf '%-8s %8s | %9s %9s %9s %9s | %9s %9s %9s\n' shape entries "${base[@]}" \
+    one-thread reference find
+  for t in "${trees[@]}"; do
+    local m=() c
+    for c in "${base[@]}"; do m+=("$(figure "$c" "$1" median)"); done
+    awk -v t="$t" -v n="$(entries "$t")" -v z="${m[0]}" -v o="${m[1]}" -v r="${m[2]}" \
+      -v f="${m[3]}" 'BEGIN {
+      printf "%-8s %8d | %9.1f %9.1f %9.1f %9.1f | %8.2fx %8.2fx %8.2fx\n",
+        t, n, z * 1000, o * 1000, r * 1000, f * 1000, z / o, z / r, z / f }'
+  done
+}
 echo
 echo "$(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)," \
-  "Linux $(uname -r), $(df -T "$work" | awk 'NR == 2 { print $2 }')"
-printf '%-8s %8s | %-25s | %-25s | %-19s | %s\n' "" "" "median wall (ms)" \
-  "median user+sys CPU (ms)" "peak RSS (KiB)" "zapext"
-printf '%-8s %8s | %7s %7s %9s | %7s %7s %9s | %9s %9s | %s\n' shape entries zapext find \
-  ratio zapext find ratio zapext find "instr/entry"
-for t in "${trees[@]}"; do
-  read -r dirs keep match < <("$tree" count "$t")
-  zw=$(figure zapext 3 median) fw=$(figure find 3 median)
-  zc=$(figure zapext cpu median) fc=$(figure find cpu median)
-  per=$(awk -v t="$t" '$1 == t && $2 == "instructions" { print $3 }' "$results")
-  awk -v t="$t" -v n=$((dirs + keep + match)) -v zw="$zw" -v fw="$fw" -v zc="$zc" -v fc="$fc" \
-    -v zr="$(figure zapext 6 highest)" -v fr="$(figure find 6 highest)" -v per="${per:--}" 'BEGIN {
-    printf "%-8s %8d | %7.1f %7.1f %8.2fx | %7.1f %7.1f %8.2fx | %9d %9d | %s\n",
-      t, n, zw * 1000, fw * 1000, zw / fw, zc * 1000, fc * 1000, zc / fc, zr, fr, per }'
-done
+  "Linux $(uname -r), $(df -T "$work" | awk 'NR == 2 { print $2 }');" \
+  "latency: $delay_us us per operation; medians of $runs runs (flat1m 1)"
 echo
-echo "spread of the wall times (ms, lowest..highest; $runs runs, flat1m 1):"
+echo "wall time (ms)"
+times_table 3
+echo
+echo "user+sys CPU time (ms)"
+times_table cpu
+echo
+echo "peak RSS (KiB, the highest of all runs), zapext's instructions per entry, load"
+printf '%-8s | %9s %9s %9s %9s | %11s | %s\n' shape "${base[@]}" "instr/entry" "load before..after"
 for t in "${trees[@]}"; do
-  awk -v t="$t" -v zl="$(figure zapext 3 lowest)" -v zh="$(figure zapext 3 highest)" \
-    -v fl="$(figure find 3 lowest)" -v fh="$(figure find 3 highest)" 'BEGIN {
-    printf "%-8s zapext %7.1f..%-7.1f find %7.1f..%.1f\n", t, zl * 1000, zh * 1000, fl * 1000, fh * 1000 }'
+  per=$(awk -v t="$t" '$1 == t && $2 == "instructions" { print $3 }' "$results")
+  printf '%-8s | %9d %9d %9d %9d | %11s | %s..%s\n' "$t" "$(figure zapext 6 highest)" \
+    "$(figure one-thread 6 highest)" "$(figure reference 6 highest)" "$(figure find 6 highest)" \
+    "${per:--}" "$(awk -v t="$t" '$1 == t && $2 == "load-before" { print $3 }' "$results")" \
+    "$(awk -v t="$t" '$1 == t && $2 == "load-after" { print $3 }' "$results")"
+done
+if [ ${#workers[@]} -gt 0 ]; then
+  echo
+  echo "fixed numbers of removal threads: wall time (ms), against the one-thread sweep;" \
+    "peak RSS (KiB)"
+  for t in "${trees[@]}"; do
+    case $t in typical | latency) ;; *) continue ;; esac
+    o=$(figure one-thread 3 median)
+    for n in "${workers[@]}"; do
+      awk -v t="$t" -v n="$n" -v w="$(figure "w$n" 3 median)" -v o="$o" \
+        -v r="$(figure "w$n" 6 highest)" 'BEGIN {
+        printf "%-8s %3d threads %9.1f %8.2fx %9d\n", t, n, w * 1000, w / o, r }'
+    done
+  done
+fi
+echo
+echo "spread of the wall times (ms, lowest..highest)"
+for t in "${trees[@]}"; do
+  line=$(printf '%-8s' "$t")
+  for c in $(contenders_of "$t"); do
+    line+=$(awk -v c="$c" -v l="$(figure "$c" 3 lowest)" -v h="$(figure "$c" 3 highest)" \
+      'BEGIN { printf "  %s %.1f..%.1f", c, l * 1000, h * 1000 }')
+  done
+  echo "$line"
 done
 echo "(raw figures: $results)"

@@ -110,6 +110,9 @@ bool MakeShape(const std::string& shape, PlanDir* top) {
     Chain(1000, 5, top);
   } else if (shape == "sparse") {
     Tree(5000, 8, 200000, 10, top);
+  } else if (shape == "latency") {
+    // 10,000 entries: 249 directories below the top, and the files.
+    Tree(250, 8, 9751, 300, top);
   } else if (shape == "flat1k") {
     OneDirectory(1000, 300, top);
   } else if (shape == "flat1m") {

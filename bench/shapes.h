@@ -21,7 +21,8 @@ struct PlanCounts {
   size_t match = 0;
 };
 
-// The tree of a shape (wide, typical, deep, sparse, flat1k, flat1m), or false
+// The tree of a shape (wide, typical, deep, sparse, latency, flat1k, flat1m),
+// or false
 // for a name that is none of them.
 bool MakeShape(const std::string& shape, PlanDir* top);
 

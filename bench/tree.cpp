@@ -5,10 +5,12 @@
 //                                              files, and BATCHES batches of
 //                                              empty files for them in DIR/pool
 //   zapext-bench-tree restore SHAPE DIR BATCH  moves a batch into place
-//   zapext-bench-tree verify SHAPE DIR OUTPUT [total]
+//   zapext-bench-tree verify SHAPE DIR OUTPUT [total] [ordered] [VIEW]
 //       checks that exactly the matching files are gone and that OUTPUT
-//       announces each of them once ("removing PATH", any order), followed by
-//       the total line when "total" is given
+//       announces each of them once ("removing PATH"), followed by the total
+//       line with "total", depth-first with "ordered" (any order without);
+//       with VIEW, the tool ran in VIEW, another view of DIR/tree (a mount of
+//       it), and paths start there
 //
 // Creating files soon after many were deleted is slow on ext4 without a
 // journal (freed inodes are passed over for a while, one by one), so every
@@ -27,6 +29,7 @@
 #include <algorithm>
 #include <fstream>
 #include <sstream>
+#include <unordered_set>
 
 #include "bench/shapes.h"
 
@@ -123,13 +126,44 @@ std::vector<std::string> Lines(const std::string& file) {
   return lines;
 }
 
+// Whether the lines go depth-first: once they leave a directory for one
+// outside it, nothing below it comes again. (Within a directory the order is
+// the listing's, which is gone with the files.) Sets `*culprit` otherwise.
+bool DepthFirst(const std::vector<std::string>& lines, std::string* culprit) {
+  std::unordered_set<std::string> left;
+  std::string at;  // the directory of the line before
+  for (const std::string& line : lines) {
+    std::string dir = line.substr(0, line.rfind('/'));
+    if (dir == at) continue;
+    size_t common = 0;
+    while (common < dir.size() && common < at.size() && dir[common] == at[common]) ++common;
+    bool boundary = (common == dir.size() || dir[common] == '/') &&
+                    (common == at.size() || at[common] == '/');
+    if (!boundary) common = dir.rfind('/', common);
+    for (size_t end = at.size(); end > common && end != std::string::npos;
+         end = at.rfind('/', end - 1))
+      left.insert(at.substr(0, end));
+    for (size_t end = dir.size(); end > common && end != std::string::npos;
+         end = dir.rfind('/', end - 1)) {
+      if (left.count(dir.substr(0, end))) {
+        *culprit = line;
+        return false;
+      }
+    }
+    at = dir;
+  }
+  return true;
+}
+
 int VerifyRun(const PlanDir& top, const std::string& dir, const std::string& output,
-              bool total) {
+              bool total, bool ordered, const char* view) {
   char real[PATH_MAX];
   if (!realpath((dir + "/tree").c_str(), real)) Die("realpath " + dir);
   int fd = OpenDir(AT_FDCWD, real);
+  char seen[PATH_MAX];
+  if (view && !realpath(view, seen)) Die(std::string("realpath ") + view);
   std::vector<std::string> expected;
-  size_t wrong = Verify(fd, top, real, &expected);
+  size_t wrong = Verify(fd, top, view ? seen : real, &expected);
   close(fd);
 
   std::vector<std::string> lines = Lines(output);
@@ -141,6 +175,12 @@ int VerifyRun(const PlanDir& top, const std::string& dir, const std::string& out
       ++wrong;
     }
     lines.resize(lines.size() < 2 ? 0 : lines.size() - 2);
+  }
+  std::string culprit;
+  if (ordered && !DepthFirst(lines, &culprit)) {
+    fprintf(stderr, "%s: not depth-first: \"%s\" comes back to a directory left before\n",
+            output.c_str(), culprit.c_str());
+    ++wrong;
   }
   std::sort(lines.begin(), lines.end());
   std::sort(expected.begin(), expected.end());
@@ -186,7 +226,7 @@ int RestoreBatch(const PlanDir& top, const std::string& dir, const std::string& 
 
 int Usage() {
   fputs("usage: zapext-bench-tree count SHAPE | build SHAPE DIR BATCHES |"
-        " restore SHAPE DIR BATCH | verify SHAPE DIR OUTPUT [total]\n",
+        " restore SHAPE DIR BATCH | verify SHAPE DIR OUTPUT [total] [ordered] [VIEW]\n",
         stderr);
   return 2;
 }
@@ -208,7 +248,21 @@ int main(int argc, char** argv) {
   }
   if (command == "build" && argc == 5) return Build(top, argv[3], strtoul(argv[4], nullptr, 10));
   if (command == "restore" && argc == 5) return RestoreBatch(top, argv[3], argv[4]);
-  if (command == "verify" && (argc == 5 || (argc == 6 && strcmp(argv[5], "total") == 0)))
-    return VerifyRun(top, argv[3], argv[4], argc == 6);
+  if (command == "verify" && argc >= 5) {
+    bool total = false, ordered = false;
+    const char* view = nullptr;
+    for (int i = 5; i < argc; ++i) {
+      if (strcmp(argv[i], "total") == 0) {
+        total = true;
+      } else if (strcmp(argv[i], "ordered") == 0) {
+        ordered = true;
+      } else if (!view) {
+        view = argv[i];
+      } else {
+        return Usage();
+      }
+    }
+    return VerifyRun(top, argv[3], argv[4], total, ordered, view);
+  }
   return Usage();
 }
