@@ -23,8 +23,9 @@ int ZapextMain(FileSystem* fs, int argc, char** argv, FILE* out, const ZapextOpt
   sweep.interrupted = options.interrupted;
   std::unique_ptr<RemovalQueue> removals;
   if (options.workers > 0) {
-    removals.reset(new RemovalQueue(fs, out, options.workers, options.watched ? 1 : RemovalQueue::kFilesPerChunk,
-                                    options.interrupted));
+    size_t files_per_chunk = options.watched ? 1 : RemovalQueue::kFilesPerChunk;
+    removals.reset(
+        new RemovalQueue(fs, out, options.workers, files_per_chunk, options.interrupted));
     // Without a thread to be had, the sweep does the work itself.
     if (removals->workers() == 0) removals.reset();
   }

@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "platform/cstring.h"
+
 class Output {
  public:
   virtual ~Output() = default;
@@ -17,8 +19,8 @@ class Output {
   // "<head><path>\n", or "<head><path>, error <error>\n": every line the
   // sweep prints but the total. Written in pieces: a path may be longer than
   // any buffer a format would use.
-  void Line(const char* head, const char* path, size_t length);
-  void Line(const char* head, const char* path, size_t length, int error);
+  void Line(const char* head, const CString& path);
+  void Line(const char* head, const CString& path, int error);
 };
 
 class FileOutput : public Output {
@@ -32,23 +34,23 @@ class FileOutput : public Output {
 
 class TextOutput : public Output {
  public:
-  void Write(const char* text, size_t length) override { text_.append(text, length); }
-  std::string* text() { return &text_; }
+  explicit TextOutput(std::string* text) : text_(text) {}
+  void Write(const char* text, size_t length) override { text_->append(text, length); }
 
  private:
-  std::string text_;
+  std::string* text_;
 };
 
-inline void Output::Line(const char* head, const char* path, size_t length) {
+inline void Output::Line(const char* head, const CString& path) {
   Write(head);
-  Write(path, length);
+  Write(path, path.GetLength());
   Write("\n", 1);
 }
 
-inline void Output::Line(const char* head, const char* path, size_t length, int error) {
+inline void Output::Line(const char* head, const CString& path, int error) {
   char tail[32];
   Write(head);
-  Write(path, length);
+  Write(path, path.GetLength());
   Write(tail, snprintf(tail, sizeof tail, ", error %d\n", error));
 }
 

@@ -15,8 +15,6 @@ const size_t kWorkerStack = 256 << 10;
 }  // namespace
 
 struct RemovalQueue::Chunk {
-  enum State { kFilling, kQueued, kRunning, kDone };
-
   // A run of files from one directory: items [first, the next group's first).
   struct Group {
     std::shared_ptr<Listing> dir;
@@ -28,7 +26,7 @@ struct RemovalQueue::Chunk {
     uint32_t attributes;
   };
 
-  State state = kFilling;
+  bool done = false;  // its files removed, or it has none
   std::vector<Group> groups;
   std::vector<Item> items;
   std::string names;  // each ends in a NUL
@@ -99,9 +97,8 @@ void RemovalQueue::Submit() {
   waiting_bytes_ += chunk->bytes;
   waiting_directories_ += chunk->groups.size();
   if (chunk->items.empty()) {
-    chunk->state = Chunk::kDone;
+    chunk->done = true;
   } else {
-    chunk->state = Chunk::kQueued;
     todo_.push_back(chunk);
     work_.WakeOne();
   }
@@ -162,7 +159,7 @@ uint32_t RemovalQueue::Finish(bool* failed) {
 
 void RemovalQueue::WriteOut() {
   bool wrote = false;
-  while (!chunks_.empty() && chunks_.front()->state == Chunk::kDone) {
+  while (!chunks_.empty() && chunks_.front()->done) {
     std::unique_ptr<Chunk>& chunk = chunks_.front();
     fwrite(chunk->lines.data(), 1, chunk->lines.size(), out_);
     removed_ += chunk->removed;
@@ -185,17 +182,17 @@ void RemovalQueue::Work() {
     if (todo_.empty()) return;
     Chunk* chunk = todo_.front();
     todo_.pop_front();
-    chunk->state = Chunk::kRunning;
     mutex_.Unlock();
     Remove(chunk);
     mutex_.Lock();
-    chunk->state = Chunk::kDone;
+    chunk->done = true;
     WriteOut();
   }
 }
 
 void RemovalQueue::Remove(Chunk* chunk) {
-  TextOutput text;
+  // Only this worker touches the chunk until it is done.
+  TextOutput text(&chunk->lines);
   SweepContext sweep;
   sweep.fs = fs_;
   sweep.out = &text;
@@ -211,5 +208,4 @@ void RemovalQueue::Remove(Chunk* chunk) {
     }
   }
   chunk->failed = sweep.failed;
-  chunk->lines += *text.text();
 }

@@ -35,21 +35,21 @@ bool RemoveMatchedFile(SweepContext* sweep, Listing* dir, CString* directory,
     int error = fs->SetAttributes(dir, entry.name, path, entry.attributes & ~kAttrReadOnly);
     if (error == kErrorGone) return false;
     if (error != 0) {
-      sweep->out->Line("Unable to remove read-only for ", path, path.GetLength(), error);
+      sweep->out->Line("Unable to remove read-only for ", path, error);
       sweep->failed = true;
       return false;
     }
     released = true;
   }
 
-  sweep->out->Line("removing ", path, path.GetLength());
+  sweep->out->Line("removing ", path);
   int error = fs->RemoveFile(dir, entry.name, path);
   if (error == 0) return true;
   if (error == kErrorGone) return false;  // someone else removed it first
 
   // Leave the file as we found it.
   if (released) fs->SetAttributes(dir, entry.name, path, entry.attributes);
-  sweep->out->Line("Unable to remove ", path, path.GetLength(), error);
+  sweep->out->Line("Unable to remove ", path, error);
   sweep->failed = true;
   return false;
 }

@@ -9,7 +9,7 @@
 namespace {
 
 void ReportUnlisted(SweepContext* sweep, const CString& directory, int error) {
-  sweep->out->Line("Unable to list ", directory, directory.GetLength(), error);
+  sweep->out->Line("Unable to list ", directory, error);
   sweep->failed = true;
 }
 
