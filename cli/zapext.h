@@ -14,11 +14,13 @@ struct ZapextOptions {
   // the sweep removes them itself, one after the other. The output is the
   // same either way.
   unsigned workers = 0;
-  // Whether someone watches the output (a terminal): each file's line then
-  // goes out as soon as its turn comes, not with others.
+  // Whether someone watches the output (a terminal): each file's line is
+  // then written before its removal, as the one-thread sweep does, and only
+  // the reading of directories runs ahead on the threads.
   bool watched = false;
   // When it turns nonzero the sweep stops after the file at hand, and the
-  // total is printed for what was done (status 2).
+  // total is printed for what was done (status 2). Running out of memory
+  // stops it the same way, with a line that says so.
   const std::atomic<int>* interrupted = nullptr;
 };
 

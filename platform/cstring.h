@@ -17,6 +17,13 @@ class CString {
   CString& operator+=(const char* text) { text_ += text; return *this; }
   CString& operator+=(char c) { text_ += c; return *this; }
 
+  // Makes room for `length` characters, so that growing to that length
+  // allocates nothing; and how many there is room for.
+  void Preallocate(int length) {
+    if (length > 0) text_.reserve(static_cast<size_t>(length));
+  }
+  int GetAllocLength() const { return static_cast<int>(text_.capacity()); }
+
   // Cuts the text back to its first `length` characters; never lengthens it.
   void Truncate(int length) {
     if (length >= 0 && static_cast<size_t>(length) < text_.size()) text_.resize(length);

@@ -23,11 +23,14 @@ const uint32_t kAttrReparsePoint = 0x400;  // a link or junction
 // is nothing to clean there and nothing to report. Platform codes are positive.
 const int kErrorGone = -1;
 
-// One entry of a listing. `name` stays valid until the next Read of any
-// listing: a listing opened below may reuse the memory it is in.
+// One entry of a listing. `name` stays valid until the next Read of the
+// same listing.
 struct DirEntry {
   const char* name = nullptr;
   uint32_t attributes = 0;
+  // The file id the listing gave, where it gives one (Windows), else 0:
+  // opening the entry checks that it is still the directory listed.
+  uint64_t id = 0;
 };
 
 // An open directory listing; destroying it closes it.
@@ -40,12 +43,16 @@ class Listing {
   // reading fails; error() then tells which (0 at the end).
   virtual bool Read(DirEntry* entry) = 0;
   virtual int error() const = 0;
+
+  // The memory the listing holds now, its own object included: entries read
+  // from the system and not yet handed out, and buffers.
+  virtual size_t Cost() const = 0;
 };
 
-// One thread sweeps: it alone opens, reads and closes listings. Worker
-// threads may change and remove files at the same time, each through a
-// listing that the sweep keeps open for them, possibly after it has read it
-// to the end.
+// Any thread may open, read and close listings, and change and remove files
+// through them, at the same time as others: one listing is read by one
+// thread at a time, and stays open while anything is opened or removed
+// through it.
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
@@ -58,14 +65,14 @@ class FileSystem {
   virtual int CurrentDirectory(CString* directory) = 0;
 
   // Opens the listing of a directory. `parent` is the open listing that holds
-  // it as the entry `name`, or null for the starting directory (the current
+  // it as `entry`, or both are null for the starting directory (the current
   // directory); `path` is the directory's full text. On failure returns null
   // and sets `*error` to the platform's code, or to kErrorGone when there is
   // nothing to list: the directory vanished, or is not a directory (any more;
   // a link or junction swapped in counts as none). Windows also checks the
-  // directory's file id against the listed one when `name` is the entry
-  // `parent` read last, which catches a link that was followed (wine).
-  virtual std::unique_ptr<Listing> OpenListing(Listing* parent, const char* name,
+  // directory's file id against the one listed, which catches a link that
+  // was followed (wine).
+  virtual std::unique_ptr<Listing> OpenListing(Listing* parent, const DirEntry* entry,
                                                const CString& path, int* error) = 0;
 
   // Whether `error`, from OpenListing, says the process holds as many open

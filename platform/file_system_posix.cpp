@@ -15,29 +15,18 @@
 
 namespace {
 
-class PosixListing;
-
-// Entries are read in large blocks into one buffer that all listings share:
-// only the deepest open listing reads at any moment. Before another listing
-// fills it, the one whose unread entries are there moves them to a copy of
-// its own, usually a few names. So memory follows the depth of the tree, not
-// the size of its directories, and a wide directory still takes few reads.
-struct EntryBuffer {
-  alignas(struct dirent64) char data[32 * 1024];
-  PosixListing* holder = nullptr;
-};
-
+// Entries are read in large blocks, each kept in a buffer of the listing's
+// own cut to the size the block really has: any thread may read any listing,
+// a paused listing holds only its unread entries, and a wide directory
+// still takes few reads.
 class PosixListing : public Listing {
  public:
-  PosixListing(int fd, EntryBuffer* shared) : fd_(fd), shared_(shared) {}
-  ~PosixListing() override {
-    if (shared_->holder == this) shared_->holder = nullptr;
-    close(fd_);
-  }
+  explicit PosixListing(int fd) : fd_(fd) {}
+  ~PosixListing() override { close(fd_); }
 
   bool Read(DirEntry* entry) override {
-    if (next_ == end_ && !Fill()) return false;
-    const struct dirent64* d = reinterpret_cast<const struct dirent64*>(next_);
+    if (next_ == kept_.size() && !Fill()) return false;
+    const struct dirent64* d = reinterpret_cast<const struct dirent64*>(kept_.data() + next_);
     next_ += d->d_reclen;
     entry->name = d->d_name;
     entry->attributes = IsDirectory(d) ? kAttrDirectory : 0;
@@ -45,29 +34,21 @@ class PosixListing : public Listing {
   }
 
   int error() const override { return error_; }
+  size_t Cost() const override { return sizeof *this + kept_.capacity(); }
   int fd() const { return fd_; }
 
  private:
   bool Fill() {
+    alignas(struct dirent64) char block[32 * 1024];
     std::vector<char>().swap(kept_);
-    if (shared_->holder && shared_->holder != this) shared_->holder->Keep();
-    shared_->holder = this;
-    ssize_t size = getdents64(fd_, shared_->data, sizeof shared_->data);
+    next_ = 0;
+    ssize_t size = getdents64(fd_, block, sizeof block);
     if (size <= 0) {
       error_ = size < 0 ? errno : 0;
-      next_ = end_ = nullptr;
       return false;
     }
-    next_ = shared_->data;
-    end_ = next_ + size;
+    kept_.assign(block, block + size);
     return true;
-  }
-
-  // Moves the unread entries out of the shared buffer.
-  void Keep() {
-    kept_.assign(next_, end_);
-    next_ = kept_.data();
-    end_ = next_ + kept_.size();
   }
 
   // The listing's type is enough on most file systems; only where it is
@@ -82,10 +63,8 @@ class PosixListing : public Listing {
   }
 
   int fd_;
-  EntryBuffer* shared_;
-  const char* next_ = nullptr;  // the unread entries, in the shared buffer or kept_
-  const char* end_ = nullptr;
-  std::vector<char> kept_;
+  std::vector<char> kept_;  // the block read last
+  size_t next_ = 0;         // its first unread entry
   int error_ = 0;
 };
 
@@ -103,9 +82,9 @@ class PosixFileSystem : public FileSystem {
     return 0;
   }
 
-  std::unique_ptr<Listing> OpenListing(Listing* parent, const char* name, const CString&,
+  std::unique_ptr<Listing> OpenListing(Listing* parent, const DirEntry* entry, const CString&,
                                        int* error) override {
-    int fd = parent ? openat(FdOf(parent), name,
+    int fd = parent ? openat(FdOf(parent), entry->name,
                              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
                     : open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
@@ -113,7 +92,7 @@ class PosixFileSystem : public FileSystem {
       *error = (errno == ENOENT || errno == ENOTDIR || errno == ELOOP) ? kErrorGone : errno;
       return nullptr;
     }
-    return std::unique_ptr<Listing>(new PosixListing(fd, &entries_));
+    return std::unique_ptr<Listing>(new PosixListing(fd));
   }
 
   bool OutOfHandles(int error) const override { return error == EMFILE || error == ENFILE; }
@@ -127,9 +106,6 @@ class PosixFileSystem : public FileSystem {
     if (unlinkat(FdOf(dir), name, 0) == 0) return 0;
     return errno == ENOENT ? kErrorGone : errno;
   }
-
- private:
-  EntryBuffer entries_;
 };
 
 }  // namespace

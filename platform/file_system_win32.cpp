@@ -116,8 +116,8 @@ class Win32Listing : public Listing {
                       reinterpret_cast<const char*>(read) + read->NextEntryOffset)
                 : nullptr;
     AnsiText(read->FileName, static_cast<int>(read->FileNameLength / sizeof(WCHAR)), &name_);
-    id_ = read->FileId.QuadPart;
     entry->name = name_.c_str();
+    entry->id = read->FileId.QuadPart;
     // Read-only is released by the removal itself, through the file's handle
     // (see RemoveOpenFile); released by name, it would stay off for the
     // file's other links.
@@ -126,11 +126,11 @@ class Win32Listing : public Listing {
   }
 
   int error() const override { return error_; }
+  size_t Cost() const override {
+    return sizeof *this + name_.capacity() + (block_ ? kBlockBytes : 0);
+  }
 
   HANDLE handle() const { return dir_; }
-
-  // The file id listed for `name` when it is the entry read last, else 0.
-  ULONGLONG ListedId(const char* name) const { return name_ == name ? id_ : 0; }
 
  private:
   bool Fill() {
@@ -155,7 +155,6 @@ class Win32Listing : public Listing {
   const FILE_ID_BOTH_DIR_INFO* next_ = nullptr;
   bool ended_ = false;
   std::string name_;
-  ULONGLONG id_ = 0;
   int error_ = 0;
 };
 
@@ -270,8 +269,8 @@ class Win32FileSystem : public FileSystem {
     return 0;
   }
 
-  std::unique_ptr<Listing> OpenListing(Listing* parent, const char* name, const CString& path,
-                                       int* error) override {
+  std::unique_ptr<Listing> OpenListing(Listing* parent, const DirEntry* entry,
+                                       const CString& path, int* error) override {
     HANDLE dir = INVALID_HANDLE_VALUE;
     DWORD code = 0;
     if (!parent) {
@@ -283,9 +282,9 @@ class Win32FileSystem : public FileSystem {
       // its end within MAX_PATH), so every path printed is usable.
       code = ERROR_FILENAME_EXCED_RANGE;
     } else {
-      code = OpenInside(parent, name, kListAccess, FILE_DIRECTORY_FILE, &dir);
+      code = OpenInside(parent, entry->name, kListAccess, FILE_DIRECTORY_FILE, &dir);
       if (code == 0) {
-        code = CheckListed(dir, static_cast<Win32Listing*>(parent)->ListedId(name));
+        code = CheckListed(dir, entry->id);
         if (code != 0) CloseHandle(dir);
       }
     }

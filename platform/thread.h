@@ -60,6 +60,11 @@ class Thread {
   void* native_ = nullptr;
 };
 
+// Has every thread of the process allocate from one heap. The tool's
+// threads allocate little and seldom; called where the process is set up,
+// before any thread starts.
+void ShareOneHeap();
+
 // How many processors this process may run on.
 unsigned ProcessorCount();
 

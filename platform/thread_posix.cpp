@@ -46,9 +46,6 @@ void* Run(void* start) {
 }  // namespace
 
 bool Thread::Start(size_t stack_size, void (*body)(void*), void* argument) {
-  // The tool's threads allocate little and seldom: one heap serves them all,
-  // where the C library would give each a heap of its own to fill.
-  mallopt(M_ARENA_MAX, 1);
   pthread_attr_t attributes;
   if (pthread_attr_init(&attributes) != 0) return false;
   pthread_t* thread = new pthread_t;
@@ -70,6 +67,13 @@ void Thread::Join() {
   pthread_join(*static_cast<pthread_t*>(native_), nullptr);
   delete static_cast<pthread_t*>(native_);
   native_ = nullptr;
+}
+
+void ShareOneHeap() {
+  // glibc gives each thread that allocates a heap of its own, reserving 64
+  // MiB of address space for it: under a limit on that, a few threads would
+  // leave the sweep no room to allocate at all.
+  mallopt(M_ARENA_MAX, 1);
 }
 
 unsigned ProcessorCount() {

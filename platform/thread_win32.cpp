@@ -53,6 +53,9 @@ void Thread::Join() {
   native_ = nullptr;
 }
 
+// Windows' heap is shared by every thread already.
+void ShareOneHeap() {}
+
 unsigned ProcessorCount() {
   SYSTEM_INFO info;
   GetSystemInfo(&info);

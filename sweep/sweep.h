@@ -11,6 +11,8 @@
 #include "platform/file_system.h"
 #include "sweep/output.h"
 
+class Directory;
+class ReadAhead;
 class RemovalQueue;
 
 // What every level of one sweep shares: the file system, where its lines go,
@@ -21,6 +23,8 @@ struct SweepContext {
   bool failed = false;
   // Set from a signal handler to stop the sweep between two entries.
   const std::atomic<int>* interrupted = nullptr;
+  // Opens and reads the directories, ahead of the sweep where it can.
+  ReadAhead* lister = nullptr;
   // When set, matching files go to worker threads that remove them while the
   // sweep goes on, and count them there; otherwise the sweep removes them.
   RemovalQueue* removals = nullptr;
@@ -35,14 +39,18 @@ struct SweepContext {
 // test measures it.
 const size_t kSweepStackPerLevel = 1024;
 
-// Sweeps the directory whose full text is `*directory`, which is the entry
-// `name` of the open listing `parent`, or the current directory when
-// `parent` is null, and every directory beneath it, removing the files whose
-// extension is `wanted` (already upper-cased). `*directory` grows by a name
-// while each subdirectory is swept and is as it was on return. Returns how
-// many files it removed itself (those handed to `removals` count there).
-uint32_t SweepDirectory(SweepContext* sweep, Listing* parent, const char* name,
+// Sweeps the directory whose full text is `*directory`, which is `entry`,
+// the entry `parent` read last, or the current directory when both are
+// null, and every directory beneath it, removing the files whose extension
+// is `wanted` (already upper-cased). `*directory` grows by a name while each
+// subdirectory is swept and is as it was on return. Returns how many files
+// it removed itself (those handed to `removals` count there).
+uint32_t SweepDirectory(SweepContext* sweep, Directory* parent, const DirEntry* entry,
                         CString* directory, const CString& wanted);
+
+// Whether the sweep enters the entry: a directory, but not "." or "..",
+// nor a directory link or junction.
+bool IsSweptDirectory(const DirEntry& entry);
 
 // The upper-cased text after the last dot of `name`, or the whole name,
 // upper-cased, when it has no dot.

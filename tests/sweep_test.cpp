@@ -290,10 +290,10 @@ TEST(SweepTest, DriveRootGivesTwoSeparators) {
 // Records where the stack stands each time a level opens its listing.
 class StackProbe : public VirtualFileSystem {
  public:
-  std::unique_ptr<Listing> OpenListing(Listing* parent, const char* name, const CString& path,
-                                       int* error) override {
+  std::unique_ptr<Listing> OpenListing(Listing* parent, const DirEntry* entry,
+                                       const CString& path, int* error) override {
     frames.push_back(reinterpret_cast<uintptr_t>(__builtin_frame_address(0)));
-    return VirtualFileSystem::OpenListing(parent, name, path, error);
+    return VirtualFileSystem::OpenListing(parent, entry, path, error);
   }
   std::vector<uintptr_t> frames;
 };

@@ -46,6 +46,7 @@ class VirtualListing : public Listing {
     return true;
   }
   int error() const override { return error_; }
+  size_t Cost() const override { return sizeof *this; }
 
   VirtualFileSystem::Node* node;
   std::string text;
@@ -134,15 +135,15 @@ int VirtualFileSystem::CurrentDirectory(CString* directory) {
   return 0;
 }
 
-std::unique_ptr<Listing> VirtualFileSystem::OpenListing(Listing* parent, const char* name,
+std::unique_ptr<Listing> VirtualFileSystem::OpenListing(Listing* parent, const DirEntry* entry,
                                                         const CString& path, int* error) {
   std::lock_guard<std::mutex> locked(lock_);
   Node* node = top_.get();
   std::string text = root_;
   if (parent) {
     VirtualListing* p = AsVirtual(parent);
-    text = p->text + separator_ + name;
-    node = p->node->Child(name);
+    text = p->text + separator_ + entry->name;
+    node = p->node->Child(entry->name);
   }
   EXPECT_EQ(text, static_cast<const char*>(path)) << "directory text out of step with its place";
   if (!node || !(node->attributes & kAttrDirectory)) {

@@ -45,8 +45,8 @@ class VirtualFileSystem : public FileSystem {
   // FileSystem
   char separator() const override { return separator_; }
   int CurrentDirectory(CString* directory) override;
-  std::unique_ptr<Listing> OpenListing(Listing* parent, const char* name, const CString& path,
-                                       int* error) override;
+  std::unique_ptr<Listing> OpenListing(Listing* parent, const DirEntry* entry,
+                                       const CString& path, int* error) override;
   int SetAttributes(Listing* dir, const char* name, const CString& path,
                     uint32_t attributes) override;
   int RemoveFile(Listing* dir, const char* name, const CString& path) override;

@@ -45,10 +45,10 @@ class Watched : public VirtualFileSystem {
   std::atomic<int> succeeded{0};
   unsigned delay_seed = 0;  // 0: one thread
 
-  std::unique_ptr<Listing> OpenListing(Listing* parent, const char* name, const CString& path,
-                                       int* error) override {
+  std::unique_ptr<Listing> OpenListing(Listing* parent, const DirEntry* entry,
+                                       const CString& path, int* error) override {
     Delay(path);
-    return VirtualFileSystem::OpenListing(parent, name, path, error);
+    return VirtualFileSystem::OpenListing(parent, entry, path, error);
   }
 
   int SetAttributes(Listing* dir, const char* name, const CString& path,
