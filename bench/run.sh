@@ -2,14 +2,14 @@
 # Times zapext against the one-thread sweep, a parallel reference and GNU
 # find on generated trees; bench/README.md explains.
 #
-#   bench/run.sh [SHAPE...]     wide typical deep sparse latency flat
+#   bench/run.sh [SHAPE...]     wide typical deep sparse latency sparse-latency flat
 #                               (default: all)
 #
 # RUNS=N          timed runs of each contender per shape (default 5; the
 #                 million files of flat run once)
 # WORKERS="2 4"   also time the tool with these fixed numbers of removal
 #                 threads, on typical and latency
-# DELAY_US=N      what each operation of the latency shape waits (default 200)
+# DELAY_US=N      what each operation of the latency shapes waits (default 200)
 # INSTRUCTIONS=0  skip counting zapext's instructions under callgrind
 # BENCH_DIR=DIR   where the trees go (default build-bench/trees; it is
 #                 removed at the end unless KEEP=1)
@@ -24,7 +24,7 @@ keep_trees=${KEEP:-0}
 build=$PWD/build-bench
 work=${BENCH_DIR:-$build/trees}
 shapes=("$@")
-[ ${#shapes[@]} -gt 0 ] || shapes=(wide typical deep sparse latency flat)
+[ ${#shapes[@]} -gt 0 ] || shapes=(wide typical deep sparse latency sparse-latency flat)
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DZAPEXT_BENCH=ON -DBUILD_TESTING=OFF \
   "-DZAPEXT_BENCH_WORKERS=$(IFS=';'; echo "${workers[*]:-2;4;8;16;32}")" >/dev/null
@@ -54,35 +54,41 @@ program_of() {
 trees=()
 for shape in "${shapes[@]}"; do
   case $shape in
-    wide | typical | deep | sparse | latency) trees+=("$shape") ;;
+    wide | typical | deep | sparse | latency | sparse-latency) trees+=("$shape") ;;
     flat) trees+=(flat1k flat1m) ;;
-    *) echo "bench/run.sh: no shape $shape (wide typical deep sparse latency flat)" >&2; exit 2 ;;
+    *) echo "bench/run.sh: no shape $shape (wide typical deep sparse latency sparse-latency flat)" >&2; exit 2 ;;
   esac
 done
 runs_of() { case $1 in flat1m) echo 1 ;; *) echo "$runs" ;; esac; }
-counts_of() { case $1 in flat* | latency) echo 0 ;; *) echo "$instructions" ;; esac; }
+counts_of() { case $1 in flat* | *latency) echo 0 ;; *) echo "$instructions" ;; esac; }
 contenders_of() {
   printf "%s\n" zapext one-thread reference find
   case $1 in typical | latency) for n in "${workers[@]}"; do echo "w$n"; done ;; esac
 }
-# Where the contenders run: the latency shape's tree is seen through the
+# Where the contenders run: a latency shape's tree is seen through the
 # waiting file system, mounted beside it.
-view=$work/latency.view
-run_dir_of() { case $1 in latency) echo "$view" ;; *) echo "$work/$1/tree" ;; esac; }
+latency_shapes=(latency sparse-latency)
+is_latency() { case $1 in latency | sparse-latency) return 0 ;; *) return 1 ;; esac; }
+view_of() { echo "$work/$1.view"; }
+run_dir_of() { if is_latency "$1"; then view_of "$1"; else echo "$work/$1/tree"; fi; }
 
 # Files created soon after a mass deletion are slow to make on ext4 without
 # a journal (bench/README.md tells why), for up to six minutes while the
 # deletion is not yet written out, one minute after that: removing trees
 # is followed by sync. A mount left by an earlier run goes first, so that
 # nothing is removed through it.
-unmount_view() {
-  if mountpoint -q "$view" 2>/dev/null; then
-    echo "unmounting the latency shape's file system from $view"
-    fusermount3 -u "$view" || umount -l "$view"
-  fi
+unmount_views() {
+  local s view
+  for s in "${latency_shapes[@]}"; do
+    view=$(view_of "$s")
+    if mountpoint -q "$view" 2>/dev/null; then
+      echo "unmounting the $s shape's file system from $view"
+      fusermount3 -u "$view" || umount -l "$view"
+    fi
+  done
 }
 remove_trees() {
-  unmount_view
+  unmount_views
   rm -rf --one-file-system "$work"
   sync
 }
@@ -91,27 +97,28 @@ if [ -e "$work" ]; then
   remove_trees
 fi
 mkdir -p "$work"
-trap 'if [ "$keep_trees" = 1 ]; then unmount_view; else remove_trees; fi' EXIT
+trap 'if [ "$keep_trees" = 1 ]; then unmount_views; else remove_trees; fi' EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM HUP
 results=$build/bench-results.txt
 : >"$results"
 
-# The latency shape needs FUSE: without it the other shapes still run.
+# The latency shapes need FUSE: without it the other shapes still run.
 has_shape() { local s; for s in "${trees[@]}"; do [ "$s" = "$1" ] && return 0; done; return 1; }
 skip_shape() {
-  echo "no latency shape: $1"
+  echo "no $2 shape: $1"
   local s kept=()
   for s in "${trees[@]}"; do [ "$s" = "$2" ] || kept+=("$s"); done
   trees=("${kept[@]}")
 }
-if has_shape latency; then
+for s in "${latency_shapes[@]}"; do
+  has_shape "$s" || continue
   if [ ! -x "$slowfs" ]; then
-    skip_shape "libfuse3 is not installed (apt-get install libfuse3-dev fuse3)" latency
+    skip_shape "libfuse3 is not installed (apt-get install libfuse3-dev fuse3)" "$s"
   elif [ ! -c /dev/fuse ]; then
-    skip_shape "/dev/fuse is missing (FUSE is not available on this machine)" latency
+    skip_shape "/dev/fuse is missing (FUSE is not available on this machine)" "$s"
   fi
-fi
+done
 
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 start=$SECONDS
@@ -125,21 +132,23 @@ done
 mkdir "$work/empty"
 echo "trees built in $((SECONDS - start)) s"
 
-if has_shape latency; then
+for s in "${latency_shapes[@]}"; do
+  has_shape "$s" || continue
+  view=$(view_of "$s")
   mkdir "$view"
-  echo "mounting the latency shape's file system: $work/latency/tree at $view," \
+  echo "mounting the $s shape's file system: $work/$s/tree at $view," \
     "each operation waiting $delay_us us"
-  if ! "$slowfs" "$work/latency/tree" "$view" "--delay-us=$delay_us"; then
-    skip_shape "mounting $view failed" latency
+  if ! "$slowfs" "$work/$s/tree" "$view" "--delay-us=$delay_us"; then
+    skip_shape "mounting $view failed" "$s"
   fi
-fi
+done
 
 # Puts batch $2 of tree $1 in place, runs contender $3 on it and checks the
 # result.
 run_once() {
   local t=$1 batch=$2 tool=$3 dir=$work/$1 at seen=()
   at=$(run_dir_of "$t")
-  [ "$t" != latency ] || seen=("$view")
+  ! is_latency "$t" || seen=("$(view_of "$t")")
   "$tree" restore "$t" "$dir" "$batch"
   sync
   local cost
@@ -208,35 +217,41 @@ entries() { local dirs kept match; read -r dirs kept match < <("$tree" count "$1
 base=(zapext one-thread reference find)
 # Prints, for every tree, the median of column $1 (seconds) for each
 # contender and zapext's against the other three.
+# The wall time's table ends with zapext's CPU time against the one-thread
+# sweep's, and how far zapext is from the faster of it and the reference.
 times_table() {
-  printf '%-8s %8s | %9s %9s %9s %9s | %-29s\n' "" "" "" "" "" "" "zapext against"
-  printf '%-8s %8s | %9s %9s %9s %9s | %9s %9s %9s\n' shape entries "${base[@]}" \
+  printf '%-14s %8s | %9s %9s %9s %9s | %-29s | %s\n' "" "" "" "" "" "" "zapext against" \
+    "${2:+best   CPU/one-thread}"
+  printf '%-14s %8s | %9s %9s %9s %9s | %9s %9s %9s |\n' shape entries "${base[@]}" \
     one-thread reference find
   for t in "${trees[@]}"; do
     local m=() c
     for c in "${base[@]}"; do m+=("$(figure "$c" "$1" median)"); done
     awk -v t="$t" -v n="$(entries "$t")" -v z="${m[0]}" -v o="${m[1]}" -v r="${m[2]}" \
-      -v f="${m[3]}" 'BEGIN {
-      printf "%-8s %8d | %9.1f %9.1f %9.1f %9.1f | %8.2fx %8.2fx %8.2fx\n",
-        t, n, z * 1000, o * 1000, r * 1000, f * 1000, z / o, z / r, z / f }'
+      -v f="${m[3]}" -v extra="${2:-}" -v zc="$(figure zapext cpu median)" \
+      -v oc="$(figure one-thread cpu median)" 'BEGIN {
+      printf "%-14s %8d | %9.1f %9.1f %9.1f %9.1f | %8.2fx %8.2fx %8.2fx |",
+        t, n, z * 1000, o * 1000, r * 1000, f * 1000, z / o, z / r, z / f
+      if (extra) printf " %5.2fx %8.2fx", z / (o < r ? o : r), zc / oc
+      printf "\n" }'
   done
 }
 echo
 echo "$(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)," \
   "Linux $(uname -r), $(df -T "$work" | awk 'NR == 2 { print $2 }');" \
-  "latency: $delay_us us per operation; medians of $runs runs (flat1m 1)"
+  "latency shapes: $delay_us us per operation; medians of $runs runs (flat1m 1)"
 echo
 echo "wall time (ms)"
-times_table 3
+times_table 3 with-cpu
 echo
 echo "user+sys CPU time (ms)"
 times_table cpu
 echo
 echo "peak RSS (KiB, the highest of all runs), zapext's instructions per entry, load"
-printf '%-8s | %9s %9s %9s %9s | %11s | %s\n' shape "${base[@]}" "instr/entry" "load before..after"
+printf '%-14s | %9s %9s %9s %9s | %11s | %s\n' shape "${base[@]}" "instr/entry" "load before..after"
 for t in "${trees[@]}"; do
   per=$(awk -v t="$t" '$1 == t && $2 == "instructions" { print $3 }' "$results")
-  printf '%-8s | %9d %9d %9d %9d | %11s | %s..%s\n' "$t" "$(figure zapext 6 highest)" \
+  printf '%-14s | %9d %9d %9d %9d | %11s | %s..%s\n' "$t" "$(figure zapext 6 highest)" \
     "$(figure one-thread 6 highest)" "$(figure reference 6 highest)" "$(figure find 6 highest)" \
     "${per:--}" "$(awk -v t="$t" '$1 == t && $2 == "load-before" { print $3 }' "$results")" \
     "$(awk -v t="$t" '$1 == t && $2 == "load-after" { print $3 }' "$results")"
@@ -258,7 +273,7 @@ fi
 echo
 echo "spread of the wall times (ms, lowest..highest)"
 for t in "${trees[@]}"; do
-  line=$(printf '%-8s' "$t")
+  line=$(printf '%-14s' "$t")
   for c in $(contenders_of "$t"); do
     line+=$(awk -v c="$c" -v l="$(figure "$c" 3 lowest)" -v h="$(figure "$c" 3 highest)" \
       'BEGIN { printf "  %s %.1f..%.1f", c, l * 1000, h * 1000 }')

@@ -21,9 +21,8 @@ struct PlanCounts {
   size_t match = 0;
 };
 
-// The tree of a shape (wide, typical, deep, sparse, latency, flat1k, flat1m),
-// or false
-// for a name that is none of them.
+// The tree of a shape (wide, typical, deep, sparse, latency, sparse-latency,
+// flat1k, flat1m), or false for a name that is none of them.
 bool MakeShape(const std::string& shape, PlanDir* top);
 
 PlanCounts Count(const PlanDir& dir);

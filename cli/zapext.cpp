@@ -8,37 +8,42 @@
 
 namespace {
 
-uint32_t Sweep(SweepContext* sweep, FILE* out, const CString& start, const char* argument,
+uint32_t Sweep(SweepContext* sweep, const CString& start, const char* argument,
                const ZapextOptions& options) {
-  std::unique_ptr<RemovalQueue> removals;
+  // Upper-cased once for the whole sweep: however long the argument, no
+  // level of the tree holds a copy of it.
+  CString wanted(argument);
+  wanted.MakeUpper();
+  ReadAhead lister(sweep->fs, wanted, sweep->out, options.interrupted);
+  std::unique_ptr<RemovalQueue> workers;
   if (options.workers > 0) {
-    removals.reset(new RemovalQueue(sweep->fs, out, options.workers, !options.watched,
-                                    options.interrupted));
-    // Without a thread to be had, the sweep does the work itself.
-    if (removals->workers() == 0) removals.reset();
+    try {
+      workers.reset(new RemovalQueue(options.workers, &lister));
+    } catch (const std::bad_alloc&) {
+      // Then alone.
+    }
   }
-  ReadAhead lister(sweep->fs, removals.get());
+  if (workers) {
+    // Without a thread to be had, the sweep does the work itself. Someone
+    // watching sees each line before its file goes.
+    if (workers->workers() > 0) lister.Start(workers.get(), !options.watched);
+  }
   sweep->lister = &lister;
-  if (removals) {
-    removals->SetReadAhead(&lister);
-    sweep->removals = removals.get();
-    sweep->out = removals->output();
-  }
   uint32_t count = 0;
   try {
-    // Upper-cased once for the whole sweep: however long the argument, no
-    // level of the tree holds a copy of it.
-    CString wanted(argument);
-    wanted.MakeUpper();
     CString directory = start;
     count = SweepDirectory(sweep, nullptr, nullptr, &directory, wanted);
   } catch (const std::bad_alloc&) {
+    sweep->short_of_memory = true;
+  }
+  if (workers) workers->Finish();
+  if (lister.failed_late()) sweep->failed = true;
+  if (sweep->short_of_memory) {
     // Stopped as an interruption stops it: what was done is told, whole.
     sweep->out->Write("Unable to go on: out of memory\n");
     sweep->failed = true;
   }
-  if (removals) count += removals->Finish(&sweep->failed);
-  return count;
+  return count + lister.removed_late();
 }
 
 }  // namespace
@@ -63,7 +68,7 @@ int ZapextMain(FileSystem* fs, int argc, char** argv, FILE* out, const ZapextOpt
   sweep.interrupted = options.interrupted;
   uint32_t count = 0;
   try {
-    count = Sweep(&sweep, out, directory, argv[1], options);
+    count = Sweep(&sweep, directory, argv[1], options);
   } catch (const std::bad_alloc&) {
     // Before anything was removed: no thread to be had, nor room to start.
     fputs("Unable to go on: out of memory\n", out);

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <new>
 
 #include "sweep/removal_queue.h"
@@ -17,6 +18,10 @@ const size_t kBlockBytes = 16 << 10;
 // What a directory waiting in the queue costs there: a node of the set.
 const size_t kQueuedBytes = 6 * sizeof(void*);
 
+// What a file's lines take besides two copies of its path: "removing ",
+// "Unable to remove ", ", error " with the largest code, and the ends.
+const size_t kLinesBesidePath = 64;
+
 }  // namespace
 
 Directory::Directory(ReadAhead* owner, Directory* parent, uint32_t index, const DirEntry& entry)
@@ -29,73 +34,98 @@ Directory::Directory(ReadAhead* owner, Directory* parent, uint32_t index, const 
       id_(entry.id) {}
 
 Directory::~Directory() {
-  if (state_ != kForgotten) owner_->Close(this);
+  if (!forgotten_) owner_->Close(this);
 }
 
-void Directory::Clear() {
-  items_.clear();
-  std::vector<Item>().swap(items_);
-  std::string().swap(names_);
-  next_ = 0;
-}
-
-size_t Directory::Cost() const {
-  size_t cost = sizeof *this + name_.capacity() + names_.capacity() +
-                items_.capacity() * sizeof(Item);
-  for (const Item& item : items_) {
+size_t Directory::Block::Cost() const {
+  size_t cost = sizeof *this + names.capacity() + items.capacity() * sizeof(Item) +
+                lines.capacity();
+  for (const Item& item : items) {
     if (item.below) cost += sizeof(Directory) + item.below->name_.capacity() + kQueuedBytes;
   }
-  return listing_ ? cost + listing_->Cost() : cost;
+  return cost;
 }
 
 bool Directory::Read(DirEntry* entry) {
   last_.reset();
-  if (next_ == items_.size()) {
+  from_block_ = false;
+  for (;;) {
+    if (current_ && next_ < current_->items.size()) {
+      Item& item = current_->items[next_++];
+      entry->name = current_->names.data() + item.name;
+      entry->attributes = item.attributes;
+      entry->id = item.id;
+      last_ = std::move(item.below);
+      from_block_ = true;
+      return true;
+    }
     if (held_) {
       held_ = false;
       *entry = held_entry_;
       return true;
     }
-    if (ended_) return false;
-    if (owner_->ReadsAhead()) {
-      owner_->FillHere(this);
-      return Read(entry);
+    if (ended_) {
+      error_ = read_error_;
+      return false;
     }
-    // Reading as it goes, straight from the listing, as the one-thread sweep.
-    if (listing_->Read(entry)) return true;
-    ended_ = true;
-    error_ = listing_->error();
-    return false;
+    if (work_ == kNone && (!owner_->workers_ || owner_->stopped_)) {
+      // Reading as it goes, straight from the listing, as the one-thread sweep.
+      if (listing_->Read(entry)) {
+        ++read_;
+        return true;
+      }
+      ended_ = true;
+      read_error_ = listing_->error();
+      continue;
+    }
+    owner_->NextBlock(this);
   }
-  Item& item = items_[next_++];
-  entry->name = names_.data() + item.name;
-  entry->attributes = item.attributes;
-  entry->id = item.id;
-  last_ = std::move(item.below);
+}
+
+bool Directory::RemovedAhead(Output* out, uint32_t* count, bool* failed) {
+  if (!from_block_) return false;
+  const Item& item = current_->items[next_ - 1];
+  if (item.outcome == kNotRemoved) return false;
+  out->Write(current_->lines.data() + item.lines, item.lines_end - item.lines);
+  if (item.outcome == kCounted) ++*count;
+  if (item.failed) *failed = true;
   return true;
 }
 
-ReadAhead::ReadAhead(FileSystem* fs, RemovalQueue* removals)
-    : fs_(fs),
-      removals_(removals),
-      mutex_(removals ? &removals->mutex_ : nullptr),
-      budget_(removals ? &removals->budget_ : nullptr) {}
+ReadAhead::ReadAhead(FileSystem* fs, const CString& wanted, Output* out,
+                     const std::atomic<int>* interrupted)
+    : fs_(fs), wanted_(wanted), out_(out), interrupted_(interrupted) {}
 
 ReadAhead::~ReadAhead() = default;
 
+void ReadAhead::Start(RemovalQueue* workers, bool remove_ahead) {
+  Locked locked(&workers->mutex_);
+  workers_ = workers;
+  budget_ = &workers->budget_;
+  remove_ahead_ = remove_ahead;
+}
+
 bool ReadAhead::Nearer::operator()(const Directory* a, const Directory* b) const {
-  // Depth-first order: bring both to one depth; below the first parent they
-  // share, the one listed first comes first, and an ancestor before all below it.
-  const Directory* x = a;
-  const Directory* y = b;
-  while (x->depth_ > y->depth_) x = x->parent_;
-  while (y->depth_ > x->depth_) y = y->parent_;
-  if (x == y) return a->depth_ < b->depth_;
-  while (x->parent_ != y->parent_) {
-    x = x->parent_;
-    y = y->parent_;
+  // Depth-first order of the places where the two blocks start: "before
+  // entry i" is 2i, "inside the subtree of entry i" 2i + 1. Both are brought
+  // up to the level where they part.
+  uint64_t at_a = 2 * uint64_t(a->read_);
+  uint64_t at_b = 2 * uint64_t(b->read_);
+  while (a->depth_ > b->depth_) {
+    at_a = 2 * uint64_t(a->index_) + 1;
+    a = a->parent_;
   }
-  return x->index_ < y->index_;
+  while (b->depth_ > a->depth_) {
+    at_b = 2 * uint64_t(b->index_) + 1;
+    b = b->parent_;
+  }
+  while (a != b) {
+    at_a = 2 * uint64_t(a->index_) + 1;
+    a = a->parent_;
+    at_b = 2 * uint64_t(b->index_) + 1;
+    b = b->parent_;
+  }
+  return at_a < at_b;
 }
 
 std::unique_ptr<Directory> ReadAhead::Open(Directory* parent, const DirEntry* entry,
@@ -107,115 +137,116 @@ std::unique_ptr<Directory> ReadAhead::Open(Directory* parent, const DirEntry* en
     dir.reset(new Directory(this, parent, parent ? parent->read_ : 0, entry ? *entry : start));
     if (!parent) start_ = path;
   }
-  bool ahead = false;
-  if (removals_) {
-    Locked locked(mutex_);
-    if (dir->state_ == Directory::kQueued) queue_.erase(dir.get());
-    while (dir->state_ == Directory::kReading) removals_->WaitForProgress();
-    if (dir->state_ == Directory::kRead) {
-      Uncount(dir.get());
-      ahead = true;
-      if (dir->listing_) --budget_->handles;
+  if (!workers_) {
+    // Alone, the sweep opens each directory as it comes to it.
+    dir->taken_ = true;
+    dir->listing_ = fs_->OpenListing(parent ? parent->listing() : nullptr, entry, path, error);
+    return dir->listing_ ? std::move(dir) : nullptr;
+  }
+  bool opened;
+  {
+    Locked locked(&workers_->mutex_);
+    dir->taken_ = true;
+    Settle(dir.get(), &path);
+    if (dir->counted_handle_) {
+      --budget_->handles;
+      dir->counted_handle_ = false;
     }
-    dir->state_ = Directory::kTaken;
-    deepest_ = dir.get();
+    opened = dir->listing_ || dir->released_;
+    if (!opened) {
+      *error = dir->open_error_;
+      // Memory ran short as it was opened: it is opened as it comes, below.
+      if (*error == 0) dir->work_ = Directory::kNone;
+    } else {
+      dir->current_ = std::move(dir->ahead_);
+      if (dir->current_) {
+        budget_->Discount(dir->current_->counted);
+        dir->current_->counted = 0;
+      }
+      dir->next_ = 0;
+      dir->work_ = Directory::kNone;
+      if (!dir->ended_ && !dir->held_) Queue(dir.get());
+      deepest_ = dir.get();
+    }
   }
-  if (ahead && !dir->listing_ && !fs_->OutOfHandles(dir->open_error_)) {
-    *error = dir->open_error_;
-    return nullptr;
+  if (!opened && *error == 0) {
+    dir->listing_ = fs_->OpenListing(parent ? ListingOf(parent) : nullptr, entry, path, error);
+    opened = dir->listing_ != nullptr;
   }
-  if (!dir->listing_) {
-    dir->listing_ = OpenHere(parent, entry, path, error);
-    if (!dir->listing_) return nullptr;
-  }
-  return dir;
+  // Closed, if it was not opened, without the lock.
+  return opened ? std::move(dir) : nullptr;
 }
 
-std::unique_ptr<Listing> ReadAhead::OpenHere(Directory* parent, const DirEntry* entry,
-                                             const CString& path, int* error) {
-  Listing* in = parent ? parent->listing() : nullptr;
-  std::unique_ptr<Listing> listing = fs_->OpenListing(in, entry, path, error);
-  // Directories held open ahead are ours, not the tree's: with them closed
-  // the outcome is the one-thread sweep's.
-  if (!listing && fs_->OutOfHandles(*error) && GiveBackHandles())
-    listing = fs_->OpenListing(in, entry, path, error);
-  return listing;
+void ReadAhead::NextBlock(Directory* dir) {
+  Locked locked(&workers_->mutex_);
+  Settle(dir, nullptr);
+  dir->current_ = std::move(dir->ahead_);
+  if (dir->current_) {
+    budget_->Discount(dir->current_->counted);
+    dir->current_->counted = 0;
+  }
+  dir->next_ = 0;
+  dir->work_ = Directory::kNone;
+  if (!dir->ended_ && !dir->held_) Queue(dir);
+}
+
+void ReadAhead::Settle(Directory* dir, const CString* path) {
+  if (dir->work_ == Directory::kQueued) {
+    queue_.erase(dir);
+    dir->work_ = Directory::kNone;
+  }
+  while (dir->work_ == Directory::kBusy) workers_->WaitForProgress();
+  if (dir->work_ == Directory::kNone && !(dir->released_ && dir->ended_)) {
+    // Nobody has taken it: the sweep reads it itself.
+    dir->work_ = Directory::kBusy;
+    workers_->mutex_.Unlock();
+    Run(dir, path, true);
+    workers_->mutex_.Lock();
+    Done(dir, false);
+  }
 }
 
 void ReadAhead::Stop() {
-  if (!removals_) return;
-  Locked locked(mutex_);
   stopped_ = true;
-  for (Directory* dir : queue_) dir->state_ = Directory::kWaiting;
+  if (!workers_) return;
+  Locked locked(&workers_->mutex_);
+  for (Directory* dir : queue_) dir->work_ = Directory::kNone;
   queue_.clear();
-}
-
-void ReadAhead::Fill(Directory* dir) {
-  dir->Clear();
-  DirEntry entry;
-  while (dir->names_.size() < kBlockBytes) {
-    if (!dir->listing_->Read(&entry)) {
-      dir->ended_ = true;
-      dir->error_ = dir->listing_->error();
-      return;
-    }
-    try {
-      size_t length = strlen(entry.name);
-      std::unique_ptr<Directory> below;
-      if (IsSweptDirectory(entry)) below.reset(new Directory(this, dir, dir->read_, entry));
-      dir->items_.push_back({dir->names_.size(), entry.attributes, entry.id, std::move(below)});
-      try {
-        dir->names_.append(entry.name, length + 1);
-      } catch (...) {
-        dir->items_.pop_back();
-        throw;
-      }
-    } catch (const std::bad_alloc&) {
-      // The entry is still the listing's until its next read.
-      dir->held_ = true;
-      dir->held_entry_ = entry;
-      ++dir->read_;
-      throw;
-    }
-    ++dir->read_;
-  }
-}
-
-void ReadAhead::FillHere(Directory* dir) {
-  try {
-    Fill(dir);
-  } catch (const std::bad_alloc&) {
-    // What was read is given out as it is, then the listing as it goes.
-    removals_->Stop();
-    return;
-  }
-  Locked locked(mutex_);
-  Queue(dir);
 }
 
 void ReadAhead::Queue(Directory* dir) {
   if (stopped_) return;
-  for (Directory::Item& item : dir->items_) {
-    if (!item.below) continue;
-    try {
-      queue_.insert(item.below.get());
-    } catch (const std::bad_alloc&) {
-      // Left for the sweep to open; nothing more is read ahead.
-      stopped_ = true;
-      return;
-    }
-    item.below->state_ = Directory::kQueued;
-    removals_->WakeWorker();
+  try {
+    queue_.insert(dir);
+  } catch (const std::bad_alloc&) {
+    // Left for the sweep, which reads it as it comes to it.
+    stopped_ = true;
+    return;
+  }
+  dir->work_ = Directory::kQueued;
+  workers_->WakeWorker();
+}
+
+void ReadAhead::QueueBelow(Directory::Block* block) {
+  for (Directory::Item& item : block->items) {
+    if (item.below) Queue(item.below.get());
   }
 }
 
 Directory* ReadAhead::Take() {
-  if (stopped_ || queue_.empty() || budget_->Full()) return nullptr;
+  if (!workers_ || stopped_ || queue_.empty()) return nullptr;
+  if (interrupted_ && interrupted_->load(std::memory_order_relaxed)) return nullptr;
+  if (budget_->bytes >= budget_->max_bytes) return nullptr;
   Directory* dir = *queue_.begin();
+  bool opens = !dir->listing_ && !dir->taken_;
+  if (opens && budget_->handles >= budget_->max_handles) return nullptr;
   queue_.erase(queue_.begin());
-  dir->state_ = Directory::kReading;
-  ++budget_->handles;
-  ++reading_;
+  dir->work_ = Directory::kBusy;
+  ++busy_;
+  if (opens) {
+    ++budget_->handles;
+    dir->counted_handle_ = true;
+  }
   return dir;
 }
 
@@ -235,119 +266,265 @@ void ReadAhead::PathOf(const Directory* dir, CString* path) const {
   }
 }
 
-void ReadAhead::Read(Directory* dir) {
-  try {
+Listing* ReadAhead::ListingOf(Directory* dir) {
+  // Given back for want of handles, it is opened again by its name, as the
+  // one-thread sweep would open it only now.
+  if (dir->released_) {
+    dir->released_ = false;
+    Listing* parent = ListingOf(dir->parent_);
+    if (!parent) return nullptr;
     CString path;
     PathOf(dir, &path);
     DirEntry entry;
     entry.name = dir->name_.c_str();
     entry.attributes = dir->attributes_;
     entry.id = dir->id_;
-    dir->listing_ = fs_->OpenListing(dir->parent_->listing(), &entry, path, &dir->open_error_);
-    if (dir->listing_) Fill(dir);
-  } catch (const std::bad_alloc&) {
-    // Left for the sweep, which opens it anew; nothing more is read ahead.
-    dir->held_ = false;
-    dir->ended_ = false;
-    dir->read_ = 0;
-    dir->Clear();
-    dir->listing_.reset();
-    dir->open_error_ = 0;
-    stopped_ = true;
-    dir->state_ = Directory::kWaiting;
+    dir->listing_ = fs_->OpenListing(parent, &entry, path, &dir->open_error_);
   }
+  return dir->listing_.get();
 }
 
-void ReadAhead::Done(Directory* dir) {
-  --reading_;
-  if (!dir->listing_) {
-    --budget_->handles;
-    if (fs_->OutOfHandles(dir->open_error_)) {
-      // Fewer at a time from now on; the sweep opens this one itself.
-      budget_->max_handles = budget_->handles / 2;
-      dir->open_error_ = 0;
-      dir->state_ = Directory::kWaiting;
+void ReadAhead::Run(Directory* dir, const CString* known_path, bool sweep) {
+  try {
+    CString directory;
+    if (known_path) {
+      directory = *known_path;
+    } else {
+      PathOf(dir, &directory);
     }
+    const CString* path = &directory;
+    if (!dir->listing_) {
+      Listing* parent = nullptr;
+      if (dir->parent_) {
+        parent = sweep ? ListingOf(dir->parent_) : dir->parent_->listing();
+        if (!parent) {
+          dir->open_error_ = dir->parent_->open_error_ ? dir->parent_->open_error_ : kErrorGone;
+          return;
+        }
+      }
+      DirEntry entry;
+      entry.name = dir->name_.c_str();
+      entry.attributes = dir->attributes_;
+      entry.id = dir->id_;
+      const DirEntry* listed = dir->parent_ ? &entry : nullptr;
+      dir->listing_ = fs_->OpenListing(parent, listed, *path, &dir->open_error_);
+      // Directories held open ahead are ours, not the tree's: with them
+      // closed, the outcome is the one-thread sweep's.
+      if (!dir->listing_ && sweep && fs_->OutOfHandles(dir->open_error_) && GiveBackHandles())
+        dir->listing_ = fs_->OpenListing(parent, listed, *path, &dir->open_error_);
+      if (!dir->listing_) return;
+      dir->open_error_ = 0;
+    }
+    dir->ahead_.reset(new Directory::Block);
+    ReadBlock(dir, dir->ahead_.get());
+    if (remove_ahead_) RemoveAhead(dir, dir->ahead_.get(), &directory);
+  } catch (const std::bad_alloc&) {
+    // What was read stays; the rest is the sweep's, as it goes.
+    stopped_ = true;
   }
-  if (dir->state_ == Directory::kReading) {
-    dir->state_ = Directory::kRead;
-    dir->counted_ = dir->Cost();
-    removals_->Count(dir->counted_);
-    Queue(dir);
-  }
-  removals_->Progress();
 }
 
-void ReadAhead::Uncount(Directory* dir) {
-  removals_->Discount(dir->counted_);
-  dir->counted_ = 0;
+void ReadAhead::ReadBlock(Directory* dir, Directory::Block* block) {
+  DirEntry entry;
+  while (block->names.size() < kBlockBytes) {
+    if (!dir->listing_->Read(&entry)) {
+      dir->ended_ = true;
+      dir->read_error_ = dir->listing_->error();
+      return;
+    }
+    try {
+      size_t length = strlen(entry.name);
+      std::unique_ptr<Directory> below;
+      if (IsSweptDirectory(entry)) below.reset(new Directory(this, dir, dir->read_, entry));
+      block->items.push_back({block->names.size(), entry.attributes, entry.id, std::move(below)});
+      try {
+        block->names.append(entry.name, length + 1);
+      } catch (...) {
+        block->items.pop_back();
+        throw;
+      }
+    } catch (const std::bad_alloc&) {
+      // The entry is still the listing's until its next read.
+      dir->held_ = true;
+      dir->held_entry_ = entry;
+      ++dir->read_;
+      throw;
+    }
+    ++dir->read_;
+  }
+}
+
+void ReadAhead::RemoveAhead(Directory* dir, Directory::Block* block, CString* path) {
+  // The lines of every file are given room first: no file is removed that
+  // could not be told.
+  size_t room = 0;
+  size_t longest = 0;
+  for (const Directory::Item& item : block->items) {
+    const char* name = block->names.data() + item.name;
+    if ((item.attributes & kAttrDirectory) || !MatchesExtension(name, wanted_)) continue;
+    size_t length = strlen(name);
+    room += 2 * (path->GetLength() + 1 + length) + kLinesBesidePath;
+    longest = std::max(longest, length);
+  }
+  if (room == 0) {
+    block->removed = true;
+    return;
+  }
+  block->lines.reserve(room);
+  path->Preallocate(static_cast<int>(path->GetLength() + 1 + longest));
+
+  TextOutput text(&block->lines);
+  SweepContext removal;
+  removal.fs = fs_;
+  removal.out = &text;
+  removal.interrupted = interrupted_;
+  for (Directory::Item& item : block->items) {
+    DirEntry entry;
+    entry.name = block->names.data() + item.name;
+    entry.attributes = item.attributes;
+    if ((item.attributes & kAttrDirectory) || !MatchesExtension(entry.name, wanted_)) continue;
+    if (removal.Interrupted()) return;
+    item.lines = block->lines.size();
+    bool counts = RemoveMatchedFile(&removal, dir->listing(), path, entry);
+    item.lines_end = block->lines.size();
+    item.outcome = counts ? Directory::kCounted : Directory::kNotCounted;
+    item.failed = removal.failed;
+    removal.failed = false;
+  }
+  block->removed = true;
+}
+
+void ReadAhead::Done(Directory* dir, bool worker) {
+  if (worker) --busy_;
+  dir->work_ = Directory::kDone;
+  if (dir->counted_handle_ && !dir->listing_) {
+    --budget_->handles;
+    dir->counted_handle_ = false;
+  }
+  if (worker && !dir->listing_ && fs_->OutOfHandles(dir->open_error_)) {
+    // Fewer at a time from now on; the sweep opens this one itself.
+    budget_->max_handles = budget_->handles / 2;
+    dir->open_error_ = 0;
+    dir->work_ = Directory::kNone;
+  }
+  if (dir->ahead_) {
+    dir->ahead_->counted = dir->ahead_->Cost() + (dir->listing_ ? dir->listing_->Cost() : 0);
+    budget_->Count(dir->ahead_->counted);
+    QueueBelow(dir->ahead_.get());
+  }
+  workers_->Progress();
 }
 
 bool ReadAhead::Busy(const Directory* dir) const {
-  if (dir->state_ == Directory::kReading) return true;
-  if (dir->state_ == Directory::kForgotten) return false;
-  for (size_t i = dir->next_; i < dir->items_.size(); ++i) {
-    if (dir->items_[i].below && Busy(dir->items_[i].below.get())) return true;
+  if (dir->work_ == Directory::kBusy) return true;
+  if (dir->last_ && Busy(dir->last_.get())) return true;
+  if (dir->current_) {
+    for (size_t i = dir->next_; i < dir->current_->items.size(); ++i) {
+      const Directory* below = dir->current_->items[i].below.get();
+      if (below && Busy(below)) return true;
+    }
   }
-  return dir->last_ && Busy(dir->last_.get());
+  if (dir->work_ == Directory::kDone && dir->ahead_) {
+    for (const Directory::Item& item : dir->ahead_->items) {
+      if (item.below && Busy(item.below.get())) return true;
+    }
+  }
+  return false;
 }
 
 void ReadAhead::Forget(Directory* dir) {
-  if (dir->state_ == Directory::kForgotten) return;
-  if (dir->state_ == Directory::kQueued) queue_.erase(dir);
-  if (dir->state_ == Directory::kRead) {
-    Uncount(dir);
-    if (dir->listing_) --budget_->handles;
+  if (dir->forgotten_) return;
+  dir->forgotten_ = true;
+  if (dir->work_ == Directory::kQueued) {
+    queue_.erase(dir);
+    dir->work_ = Directory::kNone;
   }
-  dir->state_ = Directory::kForgotten;
-  for (size_t i = dir->next_; i < dir->items_.size(); ++i) {
-    if (dir->items_[i].below) Forget(dir->items_[i].below.get());
+  if (dir->counted_handle_) {
+    --budget_->handles;
+    dir->counted_handle_ = false;
   }
   if (dir->last_) Forget(dir->last_.get());
+  if (dir->current_) {
+    for (size_t i = dir->next_; i < dir->current_->items.size(); ++i) {
+      if (Directory* below = dir->current_->items[i].below.get()) Forget(below);
+    }
+  }
+  if (dir->ahead_) {
+    budget_->Discount(dir->ahead_->counted);
+    dir->ahead_->counted = 0;
+    for (Directory::Item& item : dir->ahead_->items) {
+      if (item.below) Forget(item.below.get());
+    }
+  }
 }
 
 void ReadAhead::Close(Directory* dir) {
-  if (!removals_) return;
-  if (dir->state_ == Directory::kTaken) {
-    // Every file handed over from here goes before its listing closes.
-    removals_->Leave(dir);
+  if (!workers_) return;
+  {
+    Locked locked(&workers_->mutex_);
+    // What is read below it is read through its listing.
+    while (Busy(dir)) workers_->WaitForProgress();
+    Forget(dir);
     if (deepest_ == dir) deepest_ = dir->parent_;
   }
-  Locked locked(mutex_);
-  // What is read below it is read through its listing.
-  while (Busy(dir)) removals_->WaitForProgress();
-  Forget(dir);
+  // Left behind an interrupted sweep: files removed ahead are told still.
+  WriteLate(dir);
 }
 
-void ReadAhead::Release(Directory* dir) {
-  for (size_t i = dir->next_; i < dir->items_.size(); ++i) {
-    if (dir->items_[i].below) Forget(dir->items_[i].below.get());
+void ReadAhead::WriteLate(Directory* dir) {
+  if (dir->last_) WriteLate(dir->last_.get());
+  if (dir->current_) WriteLate(dir->current_.get(), dir->next_);
+  if (dir->work_ == Directory::kDone && dir->ahead_) WriteLate(dir->ahead_.get(), 0);
+}
+
+void ReadAhead::WriteLate(Directory::Block* block, size_t from) {
+  for (size_t i = from; i < block->items.size(); ++i) {
+    const Directory::Item& item = block->items[i];
+    if (item.outcome != Directory::kNotRemoved) {
+      out_->Write(block->lines.data() + item.lines, item.lines_end - item.lines);
+      if (item.outcome == Directory::kCounted) ++removed_late_;
+      if (item.failed) failed_late_ = true;
+    }
+    if (item.below) WriteLate(item.below.get());
   }
-  Uncount(dir);
-  --budget_->handles;
-  dir->Clear();
-  dir->listing_.reset();
-  dir->read_ = 0;
-  dir->ended_ = false;
-  dir->error_ = 0;
-  dir->state_ = Directory::kWaiting;
 }
 
 bool ReadAhead::GiveBackHandles() {
-  if (!removals_) return false;
-  Locked locked(mutex_);
-  if (budget_->handles == 0) return false;
-  // Fewer at a time from now on, so that the next directory short of one
-  // does not find them all held again.
-  budget_->max_handles = budget_->handles / 2;
-  while (reading_ > 0) removals_->WaitForProgress();
+  if (!workers_) return false;
+  Locked locked(&workers_->mutex_);
+  // None opened ahead from now on: the outcome is the one-thread sweep's.
+  budget_->max_handles = 0;
+  while (busy_ > 0) workers_->WaitForProgress();
+  size_t before = budget_->handles;
   // Every directory read ahead lies below an entry not yet swept of one of
   // the sweep's own directories.
   for (Directory* level = deepest_; level; level = level->parent_) {
-    for (size_t i = level->next_; i < level->items_.size(); ++i) {
-      Directory* below = level->items_[i].below.get();
-      if (below && below->state_ == Directory::kRead && below->listing_) Release(below);
+    if (level->last_) GiveBack(level->last_.get());
+    if (level->current_) {
+      for (size_t i = level->next_; i < level->current_->items.size(); ++i) {
+        if (Directory* below = level->current_->items[i].below.get()) GiveBack(below);
+      }
+    }
+    if (level->work_ == Directory::kDone && level->ahead_) {
+      for (Directory::Item& item : level->ahead_->items) {
+        if (item.below) GiveBack(item.below.get());
+      }
     }
   }
-  return true;
+  return budget_->handles < before;
+}
+
+void ReadAhead::GiveBack(Directory* dir) {
+  if (!dir->ahead_) return;
+  for (Directory::Item& item : dir->ahead_->items) {
+    if (item.below) GiveBack(item.below.get());
+  }
+  // Only one read to its end, its files all gone: nothing more is done
+  // through it but opening what lies below, which opens it again first.
+  if (dir->counted_handle_ && dir->listing_ && dir->ended_ && dir->ahead_->removed) {
+    dir->listing_.reset();
+    dir->released_ = true;
+    dir->counted_handle_ = false;
+    --budget_->handles;
+  }
 }

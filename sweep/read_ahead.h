@@ -1,15 +1,21 @@
-// Directories opened and read ahead of the sweep by worker threads, so that
-// many listing requests are in flight while the sweep still meets every
-// entry in the one-thread order.
+// Directories read ahead of the sweep by worker threads, their matching
+// files removed as they are read, while the sweep still meets every entry,
+// and prints every line, in the one-thread order.
 //
-// Each directory the sweep reads comes in blocks of entries. When a block is
-// read, on whatever thread, the subdirectories in it are queued; a worker
-// takes the one nearest to the sweep's place (in depth-first order), opens it
-// relative to its parent, reads its first block and queues its own
-// subdirectories in turn. When the sweep reaches a subdirectory it takes
-// what was read ahead, waits for a read under way, or opens it itself when
-// nobody has yet. Reading ahead stops where the budget it shares with the
-// removals ends: bytes held and directories held open.
+// A directory's entries come in blocks. Reading a block is one piece of
+// work: open the directory (relative to its parent's listing) if it is not
+// yet, read some hundred entries, and remove those that match, keeping each
+// one's lines with it. When a block is read, on whatever thread, the first
+// block of each subdirectory in it becomes work too. Workers take the piece
+// nearest to the sweep's place in depth-first order. When the sweep reaches
+// an entry, its lines are written; when it needs a block, it takes the one
+// read ahead, waits for a worker reading it, or reads it itself when nobody
+// has yet. What is read ahead is held within a budget of bytes and of open
+// directories (removal_queue.h), and never more than one block a directory
+// beyond the sweep's.
+//
+// On a terminal, files are not removed ahead: the sweep removes each one
+// itself once its line is out, and the workers only read.
 #ifndef ZAPEXT_SWEEP_READ_AHEAD_H_
 #define ZAPEXT_SWEEP_READ_AHEAD_H_
 
@@ -21,11 +27,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/cstring.h"
 #include "platform/file_system.h"
-#include "platform/thread.h"
+#include "sweep/output.h"
 
 class ReadAhead;
 class RemovalQueue;
+struct Budget;
 
 // One directory as the sweep reads it.
 class Directory {
@@ -34,37 +42,46 @@ class Directory {
   Directory(const Directory&) = delete;
   Directory& operator=(const Directory&) = delete;
 
-  // The next entry, in the listing's order. `name` stays valid until the
+  // The next entry, in the listing's order; its name stays valid until the
   // next Read. False at the end, or when reading failed: error() tells.
   bool Read(DirEntry* entry);
-  int error() const { return ended_ ? error_ : 0; }
+  int error() const { return error_; }
 
   // The platform's open listing, for removals through it.
   Listing* listing() const { return listing_.get(); }
 
+  // When the matching file Read gave last was removed ahead: writes its
+  // lines to `out`, adds it to `*count` when it counts, sets `*failed` when
+  // its removal failed, and returns true.
+  bool RemovedAhead(Output* out, uint32_t* count, bool* failed);
+
  private:
   friend class ReadAhead;
+  enum Outcome : uint8_t { kNotRemoved, kNotCounted, kCounted };
   struct Item {
-    size_t name;  // in names_
+    size_t name;  // in the block's names
     uint32_t attributes;
     uint64_t id;
     std::unique_ptr<Directory> below;  // a directory the sweep will enter
+    size_t lines = 0;                  // where its lines start in the block's
+    size_t lines_end = 0;
+    Outcome outcome = kNotRemoved;
+    bool failed = false;
   };
-  enum State {
-    kWaiting,    // for the sweep, or a worker, to open it
-    kQueued,     // for a worker to read ahead
-    kReading,    // by a worker
-    kRead,       // ahead, for the sweep to take
-    kTaken,      // by the sweep, which reads it now
-    kForgotten,  // out of every queue and count, to be freed
+  struct Block {
+    std::string names;  // each ends in a NUL
+    std::vector<Item> items;
+    std::string lines;
+    size_t counted = 0;    // in the budget while read ahead
+    bool removed = false;  // every matching file in it removed ahead
+    size_t Cost() const;
   };
+  enum Work : uint8_t { kNone, kQueued, kBusy, kDone };
 
   Directory(ReadAhead* owner, Directory* parent, uint32_t index, const DirEntry& entry);
-  void Clear();
-  size_t Cost() const;
 
   ReadAhead* owner_;
-  // Where it stands: its entry in the parent, read as the `index_`th.
+  // Where it stands: the `index_`th entry of its parent.
   Directory* parent_;
   uint32_t index_;
   uint32_t depth_;
@@ -72,42 +89,44 @@ class Directory {
   uint32_t attributes_;
   uint64_t id_;
 
-  State state_ = kWaiting;
+  bool taken_ = false;  // by the sweep, which reads it now
+  bool forgotten_ = false;
   std::unique_ptr<Listing> listing_;
   int open_error_ = 0;
-  size_t counted_ = 0;  // in the budget while read ahead
+  bool counted_handle_ = false;  // its listing counts in the budget
+  bool released_ = false;        // its listing closed to give a handle back
 
-  // Entries read from the listing, not yet given to the sweep.
-  std::string names_;
-  std::vector<Item> items_;
-  size_t next_ = 0;
-  uint32_t read_ = 0;   // entries read from the listing so far
+  Work work_ = kNone;  // the reading of its next block
+  uint32_t read_ = 0;  // entries read from the listing: where that block starts
   bool ended_ = false;  // the listing is read to its end, or failed
-  int error_ = 0;
-  // An entry read from the listing when memory ran short, not yet given out:
-  // its name is still the listing's.
+  int error_ = 0;       // why it failed, once the sweep is there
+  int read_error_ = 0;
+  std::unique_ptr<Block> current_;  // the block the sweep reads
+  size_t next_ = 0;                 // its next entry
+  bool from_block_ = false;         // the entry given last came from it
+  std::unique_ptr<Block> ahead_;    // the next block, read ahead
+  // An entry read from the listing when memory ran short, not yet given
+  // out: its name is still the listing's.
   bool held_ = false;
   DirEntry held_entry_;
   std::unique_ptr<Directory> last_;  // the subdirectory given last
 };
 
-// How much may wait at once, shared by the read ahead and the removals.
-struct Budget {
-  size_t bytes = 0;
-  size_t max_bytes = 0;
-  size_t handles = 0;  // directories held open ahead of the sweep
-  size_t max_handles = 0;
-  bool Full() const { return bytes >= max_bytes || handles >= max_handles; }
-};
-
 class ReadAhead {
  public:
-  // With `removals` null nothing is read ahead: the sweep reads each
-  // directory as it goes, as the one-thread sweep does.
-  ReadAhead(FileSystem* fs, RemovalQueue* removals);
+  // Lists `fs` for a sweep for files whose extension is `wanted`, writing
+  // the lines of files removed ahead to `out`; workers stop after the file
+  // at hand once `*interrupted` turns nonzero. Nothing is read ahead until
+  // Start.
+  ReadAhead(FileSystem* fs, const CString& wanted, Output* out,
+            const std::atomic<int>* interrupted);
   ~ReadAhead();
   ReadAhead(const ReadAhead&) = delete;
   ReadAhead& operator=(const ReadAhead&) = delete;
+
+  // From now on `workers` read ahead, removing the matching files they meet
+  // when `remove_ahead`.
+  void Start(RemovalQueue* workers, bool remove_ahead);
 
   // For the sweep: opens the directory `entry`, which `parent` gave last
   // (both null: the starting directory), whose full text is `path`. On
@@ -115,55 +134,67 @@ class ReadAhead {
   std::unique_ptr<Directory> Open(Directory* parent, const DirEntry* entry, const CString& path,
                                   int* error);
 
-  // From now on nothing more is read ahead (memory ran short).
+  // Memory ran short, or the sweep was interrupted: nothing more is read
+  // ahead. What was removed ahead still has its lines written, in order, as
+  // the sweep's directories close.
   void Stop();
-  bool ReadsAhead() const { return removals_ && !stopped_.load(std::memory_order_relaxed); }
 
-  // For the workers, with the removals' lock held: takes the directory to
-  // read next, if the budget has room for it.
+  // Files removed ahead whose lines were written as their directories closed
+  // behind an interrupted sweep.
+  uint32_t removed_late() const { return removed_late_; }
+  bool failed_late() const { return failed_late_; }
+
+  // For the workers, with the queue's lock held: the directory whose block
+  // to read next, if the budget has room.
   Directory* Take();
-  // Without the lock: opens and reads it.
-  void Read(Directory* dir);
+  // Without the lock: reads it. `path` is the directory's text, when known;
+  // `sweep` says whether the sweep's own thread runs it.
+  void Run(Directory* dir, const CString* path, bool sweep);
   // With the lock: it is read.
-  void Done(Directory* dir);
+  void Done(Directory* dir, bool worker);
 
  private:
   friend class Directory;
 
-  // Reads the next block of `dir`'s entries. Throws when memory runs short;
-  // the entry read last is then held.
-  void Fill(Directory* dir);
-  // The sweep's: the same, and the block's subdirectories queued.
-  void FillHere(Directory* dir);
-  // With the lock: queues the subdirectories of `dir`'s block.
+  void ReadBlock(Directory* dir, Directory::Block* block);
+  void RemoveAhead(Directory* dir, Directory::Block* block, CString* path);
+  // For the sweep: the next block of `dir`, read ahead or read now.
+  void NextBlock(Directory* dir);
+  // With the lock: brings `dir`'s next block to be read, on the sweep's
+  // thread when nobody has taken it yet.
+  void Settle(Directory* dir, const CString* path);
+  // With the lock.
   void Queue(Directory* dir);
-  // With the lock: takes `dir`, and all below it, out of every queue and count.
+  void QueueBelow(Directory::Block* block);
   void Forget(Directory* dir);
-  void Close(Directory* dir);
-  // The path of a directory read ahead, built from its parents' names.
-  void PathOf(const Directory* dir, CString* path) const;
-  std::unique_ptr<Listing> OpenHere(Directory* parent, const DirEntry* entry,
-                                    const CString& path, int* error);
-  bool GiveBackHandles();
-  // With the lock: what `dir` read ahead goes; it is left for the sweep.
-  void Release(Directory* dir);
   bool Busy(const Directory* dir) const;
-  void Uncount(Directory* dir);
+  void Close(Directory* dir);
+  void WriteLate(Directory* dir);
+  void WriteLate(Directory::Block* block, size_t from);
+  void PathOf(const Directory* dir, CString* path) const;
+  Listing* ListingOf(Directory* dir);
+  bool GiveBackHandles();
+  void GiveBack(Directory* dir);
 
   struct Nearer {
     bool operator()(const Directory* a, const Directory* b) const;
   };
 
   FileSystem* fs_;
-  RemovalQueue* removals_;
-  Mutex* mutex_;
-  Budget* budget_;
+  CString wanted_;
+  Output* out_;
+  const std::atomic<int>* interrupted_;
+  RemovalQueue* workers_ = nullptr;
+  Budget* budget_ = nullptr;
+  bool remove_ahead_ = false;
   std::atomic<bool> stopped_{false};
   CString start_;  // the starting directory's text
   Directory* deepest_ = nullptr;  // the sweep's
-  // Under the lock:
+  uint32_t removed_late_ = 0;
+  bool failed_late_ = false;
+  // Under the queue's lock:
   std::set<Directory*, Nearer> queue_;
-  size_t reading_ = 0;
+  size_t busy_ = 0;
 };
 
 #endif  // ZAPEXT_SWEEP_READ_AHEAD_H_

@@ -3,9 +3,10 @@
 
 #include <string.h>
 
+#include <new>
+
 #include "sweep/path_step.h"
 #include "sweep/read_ahead.h"
-#include "sweep/removal_queue.h"
 
 namespace {
 
@@ -26,28 +27,33 @@ bool IsSweptDirectory(const DirEntry& entry) {
 
 uint32_t SweepDirectory(SweepContext* sweep, Directory* parent, const DirEntry* entry,
                         CString* directory, const CString& wanted) {
-  if (sweep->removals) sweep->removals->Step();
-  int error = 0;
-  std::unique_ptr<Directory> dir = sweep->lister->Open(parent, entry, *directory, &error);
-  if (!dir) {
-    if (error != kErrorGone) ReportUnlisted(sweep, *directory, error);
-    return 0;
-  }
-
   uint32_t count = 0;
-  DirEntry found;
-  while (!sweep->Interrupted() && dir->Read(&found)) {
-    if (found.attributes & kAttrDirectory) {
-      if (!IsSweptDirectory(found)) continue;
-      // This directory stays open, its reading paused, while the subtree is swept.
-      PathStep step(directory, sweep->fs->separator(), found.name);
-      count += SweepDirectory(sweep, dir.get(), &found, directory, wanted);
-    } else if (MatchesExtension(found.name, wanted)) {
-      if (sweep->removals && sweep->removals->Add(dir.get(), *directory, found)) continue;
-      if (RemoveMatchedFile(sweep, dir->listing(), directory, found)) ++count;
+  try {
+    int error = 0;
+    std::unique_ptr<Directory> dir = sweep->lister->Open(parent, entry, *directory, &error);
+    if (!dir) {
+      if (error != kErrorGone) ReportUnlisted(sweep, *directory, error);
+      return 0;
     }
+
+    DirEntry found;
+    while (!sweep->Interrupted() && dir->Read(&found)) {
+      if (found.attributes & kAttrDirectory) {
+        if (!IsSweptDirectory(found)) continue;
+        // This directory stays open, its reading paused, while the subtree is swept.
+        PathStep step(directory, sweep->fs->separator(), found.name);
+        count += SweepDirectory(sweep, dir.get(), &found, directory, wanted);
+      } else if (MatchesExtension(found.name, wanted)) {
+        // Removed ahead when its block was read: its lines go out in their place.
+        if (dir->RemovedAhead(sweep->out, &count, &sweep->failed)) continue;
+        if (RemoveMatchedFile(sweep, dir->listing(), directory, found)) ++count;
+      }
+    }
+    if (dir->error() != 0) ReportUnlisted(sweep, *directory, dir->error());
+  } catch (const std::bad_alloc&) {
+    // Out of memory, the sweep stops as an interruption stops it: every
+    // level returns what it removed, so that the total is told whole.
+    sweep->short_of_memory = true;
   }
-  if (dir->error() != 0) ReportUnlisted(sweep, *directory, dir->error());
-  // Closing it waits for the removals of the files handed over from it.
   return count;
 }

@@ -13,7 +13,6 @@
 
 class Directory;
 class ReadAhead;
-class RemovalQueue;
 
 // What every level of one sweep shares: the file system, where its lines go,
 // and whether anything failed on the way (that decides the exit status).
@@ -23,14 +22,16 @@ struct SweepContext {
   bool failed = false;
   // Set from a signal handler to stop the sweep between two entries.
   const std::atomic<int>* interrupted = nullptr;
-  // Opens and reads the directories, ahead of the sweep where it can.
+  // Opens and reads the directories: ahead of the sweep on worker threads,
+  // which remove the matching files they meet, or as the sweep comes to
+  // them.
   ReadAhead* lister = nullptr;
-  // When set, matching files go to worker threads that remove them while the
-  // sweep goes on, and count them there; otherwise the sweep removes them.
-  RemovalQueue* removals = nullptr;
+
+  // Set when memory ran out: the sweep stops as for an interruption.
+  bool short_of_memory = false;
 
   bool Interrupted() const {
-    return interrupted && interrupted->load(std::memory_order_relaxed) != 0;
+    return short_of_memory || (interrupted && interrupted->load(std::memory_order_relaxed) != 0);
   }
 };
 
@@ -44,7 +45,7 @@ const size_t kSweepStackPerLevel = 1024;
 // null, and every directory beneath it, removing the files whose extension
 // is `wanted` (already upper-cased). `*directory` grows by a name while each
 // subdirectory is swept and is as it was on return. Returns how many files
-// it removed itself (those handed to `removals` count there).
+// it removed, itself or ahead of it.
 uint32_t SweepDirectory(SweepContext* sweep, Directory* parent, const DirEntry* entry,
                         CString* directory, const CString& wanted);
 

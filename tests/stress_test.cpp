@@ -355,6 +355,31 @@ void HugeDirectory() {
   }
 }
 
+// Under a limit on the address space that the one-thread sweep works in
+// (it needs about 2 MiB), the tool still completes, exactly: with fewer
+// threads, or none, and never losing a line of a file it removed.
+void MemoryLimit() {
+  // A sanitizer reserves far more address space than that for itself.
+  if (ZAPEXT_SANITIZED) GTEST_SKIP() << "the limit leaves a sanitizer no room";
+  std::string base = MakeBase();
+  for (int d = 0; d < 20; ++d) {
+    std::string dir = "d" + std::to_string(d);
+    Build(base, dir + "/");
+    int fd = open((base + "/work/" + dir).c_str(), O_RDONLY | O_DIRECTORY);
+    for (int f = 0; f < 500; ++f) MakeFile(fd, "f" + std::to_string(f) + (f < 400 ? ".bak" : ".txt"));
+    close(fd);
+  }
+  Launch launch = SweepIn(base, {"bak"});
+  launch.address_space = 4000 << 10;
+  EXPECT_EQ(0, Sweep(launch));
+  std::vector<std::string> lines = LinesOf(launch.output);
+  EXPECT_EQ(8000, TotalOf(lines));
+  EXPECT_EQ(8000u, CountStarting(lines, "removing "));
+  EXPECT_EQ(8000u + 2, lines.size());
+  EXPECT_EQ(20u * 100 + 20, Remaining(base).size());
+  RemoveBase(base);
+}
+
 // Linux passes no single argument longer than 128 KiB to a program, so the
 // 1 MiB one goes to the tool's entry in a child process, on the real file
 // system, over a tree 300 deep. It matches nothing; memory must not grow
@@ -508,6 +533,7 @@ const StressCase kStressCases[] = {
     {"FilesChangeUnderTheSweep", FilesChangeUnderTheSweep},
     {"DeepChains", DeepChains},
     {"HugeDirectory", HugeDirectory},
+    {"MemoryLimit", MemoryLimit},
     {"HugeArgument", HugeArgument},
     {"OutputFails", OutputFails},
     {"Interrupted", Interrupted},

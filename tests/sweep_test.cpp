@@ -4,8 +4,12 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <new>
+#include <set>
+#include <sstream>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -13,6 +17,29 @@
 #include "cli/zapext.h"
 #include "sweep/sweep.h"
 #include "tests/virtual_file_system.h"
+
+// Memory that runs out on purpose: once armed, allocations fail after a
+// countdown, all of them, on every thread, but for the fake file system's
+// record of what was asked.
+namespace {
+std::atomic<bool> allocations_armed{false};
+std::atomic<long> allocations_left{0};
+thread_local bool allocations_exempt = false;
+}  // namespace
+
+#if defined(__GNUC__) && !defined(__clang__)
+// What operator new returns comes from malloc here, and goes back to free.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+void* operator new(size_t size) {
+  if (allocations_armed.load(std::memory_order_relaxed) && !allocations_exempt &&
+      allocations_left.fetch_sub(1) <= 0)
+    throw std::bad_alloc();
+  if (void* memory = malloc(size ? size : 1)) return memory;
+  throw std::bad_alloc();
+}
+void operator delete(void* memory) noexcept { free(memory); }
+void operator delete(void* memory, size_t) noexcept { free(memory); }
 
 namespace {
 
@@ -316,6 +343,80 @@ TEST(SweepTest, OneOpenListingAndLittleStackPerLevel) {
   uintptr_t per_level = (fs.frames[1] - fs.frames[50]) / 49;
   printf("[ figures ] stack per level: %zu bytes\n", static_cast<size_t>(per_level));
   EXPECT_LE(per_level, kSweepStackPerLevel);
+}
+
+// A real listing allocates as it opens; a removal does not.
+class ShortOfMemory : public VirtualFileSystem {
+ public:
+  int SetAttributes(Listing* dir, const char* name, const CString& path,
+                    uint32_t attributes) override {
+    Exempt exempt;
+    return VirtualFileSystem::SetAttributes(dir, name, path, attributes);
+  }
+  int RemoveFile(Listing* dir, const char* name, const CString& path) override {
+    Exempt exempt;
+    return VirtualFileSystem::RemoveFile(dir, name, path);
+  }
+
+ private:
+  struct Exempt {
+    Exempt() { allocations_exempt = true; }
+    ~Exempt() { allocations_exempt = false; }
+  };
+};
+
+// Whenever memory runs out, every file removed has its line, the total is
+// what was removed, and the run says it stopped (status 2); where nothing
+// was short, it completes.
+TEST(SweepTest, RunningOutOfMemoryLosesNoLine) {
+  std::vector<std::string> matching = {"a.bak", "d1/b.bak", "d1/e/c.BAK", "d2/g.bak", "z.bak"};
+  for (int i = 0; i < 12; ++i) matching.push_back("w/f" + std::to_string(i) + ".bak");
+  for (const ZapextOptions& options : kEngines) {
+    bool completed = false;
+    for (long after = 0; after < 2000 && !completed; ++after) {
+      SCOPED_TRACE("workers " + std::to_string(options.workers) + ", failing after " +
+                   std::to_string(after));
+      ShortOfMemory fs;
+      for (const std::string& path : matching) fs.AddFile(path);
+      fs.AddFile("d1/x.txt");
+      std::vector<char*> argv = {const_cast<char*>("zapext"), const_cast<char*>("bak"), nullptr};
+      char* buffer = nullptr;
+      size_t size = 0;
+      FILE* out = open_memstream(&buffer, &size);
+      allocations_left = after;
+      allocations_armed = true;
+      int status = ZapextMain(&fs, 2, argv.data(), out, options);
+      allocations_armed = false;
+      fclose(out);
+      std::string output(buffer, size);
+      free(buffer);
+
+      std::set<std::string> announced;
+      bool stopped = false;
+      unsigned total = ~0u;
+      std::istringstream lines(output);
+      for (std::string line; std::getline(lines, line);) {
+        if (line.compare(0, 15, "removing /work/") == 0) {
+          EXPECT_TRUE(announced.insert(line.substr(15)).second) << line;
+        } else if (line == "Unable to go on: out of memory") {
+          stopped = true;
+        } else if (line.empty()) {
+          continue;
+        } else if (sscanf(line.c_str(), "removed %u files", &total) != 1) {
+          ADD_FAILURE() << "unexpected line: " << line;
+        }
+      }
+      std::set<std::string> gone;
+      for (const std::string& path : matching)
+        if (!fs.Exists(path)) gone.insert(path);
+      EXPECT_EQ(gone, announced);
+      EXPECT_EQ(gone.size(), total);
+      EXPECT_EQ(stopped ? 2 : 0, status) << output;
+      EXPECT_EQ(0, fs.open_listings);
+      completed = !stopped;
+    }
+    EXPECT_TRUE(completed);
+  }
 }
 
 }  // namespace

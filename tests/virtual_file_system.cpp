@@ -31,6 +31,7 @@ class VirtualListing : public Listing {
     entries_.push_back({".", kAttrDirectory});
     entries_.push_back({"..", kAttrDirectory});
     for (const auto& c : node->children) entries_.push_back({c->name, c->attributes});
+    ++*open_count_;
   }
   ~VirtualListing() override { --*open_count_; }
 
@@ -155,10 +156,11 @@ std::unique_ptr<Listing> VirtualFileSystem::OpenListing(Listing* parent, const D
     return nullptr;
   }
   auto fail = read_errors.find(node->path);
-  max_open_listings = std::max(max_open_listings, ++open_listings);
-  return std::unique_ptr<Listing>(new VirtualListing(
+  std::unique_ptr<Listing> listing(new VirtualListing(
       node, text, &open_listings,
       fail == read_errors.end() ? std::make_pair(size_t(0), 0) : fail->second));
+  max_open_listings = std::max(max_open_listings, open_listings.load());
+  return listing;
 }
 
 VirtualFileSystem::Node* VirtualFileSystem::ChildOf(Listing* dir, const char* name,
