@@ -38,8 +38,8 @@ Directory::~Directory() {
 }
 
 size_t Directory::Block::Cost() const {
-  size_t cost = sizeof *this + names.capacity() + items.capacity() * sizeof(Item) +
-                lines.capacity();
+  // Its lines are counted apart, as long as the block lives.
+  size_t cost = sizeof *this + names.capacity() + items.capacity() * sizeof(Item);
   for (const Item& item : items) {
     if (item.below) cost += sizeof(Directory) + item.below->name_.capacity() + kQueuedBytes;
   }
@@ -59,9 +59,9 @@ bool Directory::Read(DirEntry* entry) {
       from_block_ = true;
       return true;
     }
-    if (held_) {
-      held_ = false;
-      *entry = held_entry_;
+    if (current_ && current_->held) {
+      current_->held = false;
+      *entry = current_->held_entry;
       return true;
     }
     if (ended_) {
@@ -158,14 +158,7 @@ std::unique_ptr<Directory> ReadAhead::Open(Directory* parent, const DirEntry* en
       // Memory ran short as it was opened: it is opened as it comes, below.
       if (*error == 0) dir->work_ = Directory::kNone;
     } else {
-      dir->current_ = std::move(dir->ahead_);
-      if (dir->current_) {
-        budget_->Discount(dir->current_->counted);
-        dir->current_->counted = 0;
-      }
-      dir->next_ = 0;
-      dir->work_ = Directory::kNone;
-      if (!dir->ended_ && !dir->held_) Queue(dir.get());
+      TakeBlock(dir.get());
       deepest_ = dir.get();
     }
   }
@@ -180,14 +173,21 @@ std::unique_ptr<Directory> ReadAhead::Open(Directory* parent, const DirEntry* en
 void ReadAhead::NextBlock(Directory* dir) {
   Locked locked(&workers_->mutex_);
   Settle(dir, nullptr);
+  if (dir->current_) budget_->Discount(dir->current_->lines_counted);
+  TakeBlock(dir);
+}
+
+void ReadAhead::TakeBlock(Directory* dir) {
   dir->current_ = std::move(dir->ahead_);
-  if (dir->current_) {
-    budget_->Discount(dir->current_->counted);
-    dir->current_->counted = 0;
-  }
   dir->next_ = 0;
   dir->work_ = Directory::kNone;
-  if (!dir->ended_ && !dir->held_) Queue(dir);
+  if (!dir->current_) return;  // memory ran short: the sweep reads as it goes
+  budget_->Discount(dir->current_->counted);
+  dir->current_->counted = 0;
+  dir->ended_ = dir->current_->ended;
+  dir->read_error_ = dir->current_->error;
+  // The block after it, ahead of the sweep.
+  if (!dir->ended_ && !dir->current_->held) Queue(dir);
 }
 
 void ReadAhead::Settle(Directory* dir, const CString* path) {
@@ -196,7 +196,7 @@ void ReadAhead::Settle(Directory* dir, const CString* path) {
     dir->work_ = Directory::kNone;
   }
   while (dir->work_ == Directory::kBusy) workers_->WaitForProgress();
-  if (dir->work_ == Directory::kNone && !(dir->released_ && dir->ended_)) {
+  if (dir->work_ == Directory::kNone) {
     // Nobody has taken it: the sweep reads it itself.
     dir->work_ = Directory::kBusy;
     workers_->mutex_.Unlock();
@@ -286,13 +286,12 @@ Listing* ReadAhead::ListingOf(Directory* dir) {
 
 void ReadAhead::Run(Directory* dir, const CString* known_path, bool sweep) {
   try {
-    CString directory;
-    if (known_path) {
-      directory = *known_path;
-    } else {
-      PathOf(dir, &directory);
+    CString built;
+    const CString* path = known_path;
+    if (!path) {
+      PathOf(dir, &built);
+      path = &built;
     }
-    const CString* path = &directory;
     if (!dir->listing_) {
       Listing* parent = nullptr;
       if (dir->parent_) {
@@ -317,7 +316,9 @@ void ReadAhead::Run(Directory* dir, const CString* known_path, bool sweep) {
     }
     dir->ahead_.reset(new Directory::Block);
     ReadBlock(dir, dir->ahead_.get());
-    if (remove_ahead_) RemoveAhead(dir, dir->ahead_.get(), &directory);
+    // A block the sweep reads itself it reads as it goes: its files are
+    // removed as it comes to them.
+    if (remove_ahead_ && !sweep) RemoveAhead(dir, dir->ahead_.get(), &built);
   } catch (const std::bad_alloc&) {
     // What was read stays; the rest is the sweep's, as it goes.
     stopped_ = true;
@@ -328,8 +329,8 @@ void ReadAhead::ReadBlock(Directory* dir, Directory::Block* block) {
   DirEntry entry;
   while (block->names.size() < kBlockBytes) {
     if (!dir->listing_->Read(&entry)) {
-      dir->ended_ = true;
-      dir->read_error_ = dir->listing_->error();
+      block->ended = true;
+      block->error = dir->listing_->error();
       return;
     }
     try {
@@ -345,8 +346,8 @@ void ReadAhead::ReadBlock(Directory* dir, Directory::Block* block) {
       }
     } catch (const std::bad_alloc&) {
       // The entry is still the listing's until its next read.
-      dir->held_ = true;
-      dir->held_entry_ = entry;
+      block->held = true;
+      block->held_entry = entry;
       ++dir->read_;
       throw;
     }
@@ -369,6 +370,14 @@ void ReadAhead::RemoveAhead(Directory* dir, Directory::Block* block, CString* pa
   if (room == 0) {
     block->removed = true;
     return;
+  }
+  {
+    // Lines wait for the sweep: within the budget, or the files are left
+    // for the sweep to remove as it comes to them.
+    Locked locked(&workers_->mutex_);
+    if (budget_->bytes + room > budget_->max_bytes) return;
+    budget_->Count(room);
+    block->lines_counted = room;
   }
   block->lines.reserve(room);
   path->Preallocate(static_cast<int>(path->GetLength() + 1 + longest));
@@ -445,13 +454,15 @@ void ReadAhead::Forget(Directory* dir) {
   }
   if (dir->last_) Forget(dir->last_.get());
   if (dir->current_) {
+    budget_->Discount(dir->current_->lines_counted);
+    dir->current_->lines_counted = 0;
     for (size_t i = dir->next_; i < dir->current_->items.size(); ++i) {
       if (Directory* below = dir->current_->items[i].below.get()) Forget(below);
     }
   }
   if (dir->ahead_) {
-    budget_->Discount(dir->ahead_->counted);
-    dir->ahead_->counted = 0;
+    budget_->Discount(dir->ahead_->counted + dir->ahead_->lines_counted);
+    dir->ahead_->counted = dir->ahead_->lines_counted = 0;
     for (Directory::Item& item : dir->ahead_->items) {
       if (item.below) Forget(item.below.get());
     }
@@ -521,7 +532,7 @@ void ReadAhead::GiveBack(Directory* dir) {
   }
   // Only one read to its end, its files all gone: nothing more is done
   // through it but opening what lies below, which opens it again first.
-  if (dir->counted_handle_ && dir->listing_ && dir->ended_ && dir->ahead_->removed) {
+  if (dir->counted_handle_ && dir->listing_ && dir->ahead_->ended && dir->ahead_->removed) {
     dir->listing_.reset();
     dir->released_ = true;
     dir->counted_handle_ = false;

@@ -72,8 +72,15 @@ class Directory {
     std::string names;  // each ends in a NUL
     std::vector<Item> items;
     std::string lines;
-    size_t counted = 0;    // in the budget while read ahead
+    size_t counted = 0;        // in the budget while read ahead
+    size_t lines_counted = 0;  // in the budget while it lives
     bool removed = false;  // every matching file in it removed ahead
+    bool ended = false;    // the listing ended after it: read to its end, or failed
+    int error = 0;         // why it failed
+    // An entry read from the listing when memory ran short, not yet given
+    // out: its name is still the listing's.
+    bool held = false;
+    DirEntry held_entry;
     size_t Cost() const;
   };
   enum Work : uint8_t { kNone, kQueued, kBusy, kDone };
@@ -98,17 +105,14 @@ class Directory {
 
   Work work_ = kNone;  // the reading of its next block
   uint32_t read_ = 0;  // entries read from the listing: where that block starts
-  bool ended_ = false;  // the listing is read to its end, or failed
-  int error_ = 0;       // why it failed, once the sweep is there
+  // The sweep's: the listing is read to its end, or failed, and why.
+  bool ended_ = false;
+  int error_ = 0;
   int read_error_ = 0;
   std::unique_ptr<Block> current_;  // the block the sweep reads
   size_t next_ = 0;                 // its next entry
   bool from_block_ = false;         // the entry given last came from it
   std::unique_ptr<Block> ahead_;    // the next block, read ahead
-  // An entry read from the listing when memory ran short, not yet given
-  // out: its name is still the listing's.
-  bool held_ = false;
-  DirEntry held_entry_;
   std::unique_ptr<Directory> last_;  // the subdirectory given last
 };
 
@@ -160,6 +164,8 @@ class ReadAhead {
   void RemoveAhead(Directory* dir, Directory::Block* block, CString* path);
   // For the sweep: the next block of `dir`, read ahead or read now.
   void NextBlock(Directory* dir);
+  // With the lock: the block read ahead becomes the one the sweep reads.
+  void TakeBlock(Directory* dir);
   // With the lock: brings `dir`'s next block to be read, on the sweep's
   // thread when nobody has taken it yet.
   void Settle(Directory* dir, const CString* path);

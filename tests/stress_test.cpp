@@ -13,9 +13,13 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
+#include <sys/ioctl.h>
+#include <dirent.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <string>
@@ -380,6 +384,91 @@ void MemoryLimit() {
   RemoveBase(base);
 }
 
+// Whether a thread of process `pid` waits to write to a full terminal.
+bool WaitsToWrite(pid_t pid) {
+  std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  DIR* dir = opendir(tasks.c_str());
+  if (!dir) return false;
+  bool waits = false;
+  while (struct dirent* task = readdir(dir)) {
+    if (task->d_name[0] == '.') continue;
+    waits |= ReadAll(tasks + "/" + task->d_name + "/wchan") == "wait_woken";
+  }
+  closedir(dir);
+  return waits;
+}
+
+// Someone watching: on a terminal each line is written before its file
+// goes, as the one-thread sweep writes it, while the threads read ahead.
+// Two trees of the same names (listed in the same order), one swept into a
+// file and one onto a pseudo-terminal, must give the same lines; and once
+// the terminal is full and the tool waits to write, every file gone has its
+// line written, and no other.
+void OnATerminal() {
+  std::string bases[2] = {MakeBase(), MakeBase()};
+  std::string output[2];
+  // Long names: more than a terminal holds unread.
+  const std::string kLong(150, 'n');
+  const size_t kMatching = 30 * 21;
+  for (int run = 0; run < 2; ++run) {
+    for (int d = 0; d < 30; ++d) {
+      std::string dir = kLong + std::to_string(d) + "/";
+      for (int f = 0; f < 40; ++f)
+        Build(bases[run], dir + (f % 2 ? "keep" : "old") + std::to_string(f) + (f % 2 ? ".txt" : ".bak"));
+      Build(bases[run], dir + "sub/x.BAK");
+    }
+    Launch launch = SweepIn(bases[run], {"bak"});
+    if (run == 0) {
+      EXPECT_EQ(0, Wait(Start(launch)));
+      output[run] = ReadAll(launch.output);
+    } else {
+      int terminal = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+      ASSERT_GE(terminal, 0);
+      ASSERT_EQ(0, grantpt(terminal));
+      ASSERT_EQ(0, unlockpt(terminal));
+      launch.output = "";
+      launch.output_fd = open(ptsname(terminal), O_RDWR | O_NOCTTY | O_CLOEXEC);
+      ASSERT_GE(launch.output_fd, 0);
+      struct termios raw;
+      ASSERT_EQ(0, tcgetattr(launch.output_fd, &raw));
+      raw.c_oflag &= ~OPOST;  // the lines as the tool writes them
+      ASSERT_EQ(0, tcsetattr(launch.output_fd, TCSANOW, &raw));
+      pid_t pid = Start(launch);
+      close(launch.output_fd);
+      // Not read yet, the terminal fills and the tool waits to write; held
+      // there, it has written so many bytes, and so many files are gone.
+      HangGuard guard;
+      while (!WaitsToWrite(pid) && !guard.Tripped("waiting for the tool to fill the terminal"))
+        sched_yield();
+      int status;
+      ASSERT_EQ(0, kill(pid, SIGSTOP));
+      ASSERT_EQ(pid, waitpid(pid, &status, WUNTRACED));
+      std::string io = ReadAll("/proc/" + std::to_string(pid) + "/io");
+      size_t written = std::stoul(io.substr(io.find("wchar: ") + 7));
+      size_t left = 0;
+      for (const std::string& entry : Remaining(bases[run]))
+        left += entry.find(".bak") != std::string::npos || entry.find(".BAK") != std::string::npos;
+      ASSERT_EQ(0, kill(pid, SIGCONT));
+      // Read to the end: EIO once the tool, the terminal's last user, is gone.
+      char buffer[4096];
+      for (ssize_t got; (got = read(terminal, buffer, sizeof buffer)) > 0;)
+        output[run].append(buffer, got);
+      close(terminal);
+      EXPECT_EQ(0, Wait(pid));
+      std::string told = output[run].substr(0, written);
+      EXPECT_EQ(static_cast<size_t>(std::count(told.begin(), told.end(), '\n')), kMatching - left)
+          << "files gone before their lines were written";
+    }
+    // The same text in either tree.
+    for (size_t at; (at = output[run].find(bases[run])) != std::string::npos;)
+      output[run].replace(at, bases[run].size(), "BASE");
+    EXPECT_EQ(30u * 22, Remaining(bases[run]).size());  // each directory, sub/ and keep*.txt
+  }
+  EXPECT_EQ(output[0], output[1]);
+  EXPECT_NE(std::string::npos, output[1].find("removed " + std::to_string(kMatching) + " files\n\n"));
+  for (const std::string& base : bases) RemoveBase(base);
+}
+
 // Linux passes no single argument longer than 128 KiB to a program, so the
 // 1 MiB one goes to the tool's entry in a child process, on the real file
 // system, over a tree 300 deep. It matches nothing; memory must not grow
@@ -534,6 +623,7 @@ const StressCase kStressCases[] = {
     {"DeepChains", DeepChains},
     {"HugeDirectory", HugeDirectory},
     {"MemoryLimit", MemoryLimit},
+    {"OnATerminal", OnATerminal},
     {"HugeArgument", HugeArgument},
     {"OutputFails", OutputFails},
     {"Interrupted", Interrupted},

@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <memory>
 #include <new>
 #include <set>
@@ -343,6 +345,37 @@ TEST(SweepTest, OneOpenListingAndLittleStackPerLevel) {
   uintptr_t per_level = (fs.frames[1] - fs.frames[50]) / 49;
   printf("[ figures ] stack per level: %zu bytes\n", static_cast<size_t>(per_level));
   EXPECT_LE(per_level, kSweepStackPerLevel);
+}
+
+// Records how many listings were closed when each file went.
+class ClosingWatch : public VirtualFileSystem {
+ public:
+  int RemoveFile(Listing* dir, const char* name, const CString& path) override {
+    {
+      std::lock_guard<std::mutex> locked(watch_);
+      closed_at[name] = closed_listings;
+    }
+    return VirtualFileSystem::RemoveFile(dir, name, path);
+  }
+  std::map<std::string, int> closed_at;
+
+ private:
+  std::mutex watch_;
+};
+
+// A matching file goes before the sweep leaves the directories listed after
+// it, never at the end of the run: the window in which its directory could
+// be moved away under it stays the one-thread sweep's.
+TEST(SweepTest, AFileGoesBeforeTheSweepPassesIt) {
+  for (const ZapextOptions& options : kEngines) {
+    SCOPED_TRACE(options.workers);
+    ClosingWatch fs;
+    fs.AddFile("first.bak");
+    for (int i = 0; i < 300; ++i) fs.AddDirectory("d" + std::to_string(i));
+    Outcome run = RunZapext(&fs, {"bak"}, options);
+    EXPECT_EQ(0, run.status);
+    EXPECT_EQ(0, fs.closed_at["first.bak"]);
+  }
 }
 
 // A real listing allocates as it opens; a removal does not.

@@ -26,14 +26,21 @@ namespace {
 class VirtualListing : public Listing {
  public:
   VirtualListing(VirtualFileSystem::Node* node, std::string text, std::atomic<int>* open_count,
-                 std::pair<size_t, int> fail_after)
-      : node(node), text(std::move(text)), open_count_(open_count), fail_after_(fail_after) {
+                 std::atomic<int>* closed_count, std::pair<size_t, int> fail_after)
+      : node(node),
+        text(std::move(text)),
+        open_count_(open_count),
+        closed_count_(closed_count),
+        fail_after_(fail_after) {
     entries_.push_back({".", kAttrDirectory});
     entries_.push_back({"..", kAttrDirectory});
     for (const auto& c : node->children) entries_.push_back({c->name, c->attributes});
     ++*open_count_;
   }
-  ~VirtualListing() override { --*open_count_; }
+  ~VirtualListing() override {
+    --*open_count_;
+    ++*closed_count_;
+  }
 
   bool Read(DirEntry* entry) override {
     if (next_ == fail_after_.first && fail_after_.second != 0) {
@@ -57,6 +64,7 @@ class VirtualListing : public Listing {
   size_t next_ = 0;
   int error_ = 0;
   std::atomic<int>* open_count_;
+  std::atomic<int>* closed_count_;
   std::pair<size_t, int> fail_after_;
 };
 
@@ -157,7 +165,7 @@ std::unique_ptr<Listing> VirtualFileSystem::OpenListing(Listing* parent, const D
   }
   auto fail = read_errors.find(node->path);
   std::unique_ptr<Listing> listing(new VirtualListing(
-      node, text, &open_listings,
+      node, text, &open_listings, &closed_listings,
       fail == read_errors.end() ? std::make_pair(size_t(0), 0) : fail->second));
   max_open_listings = std::max(max_open_listings, open_listings.load());
   return listing;

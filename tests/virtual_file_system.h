@@ -39,6 +39,7 @@ class VirtualFileSystem : public FileSystem {
 
   // What the tool asked for.
   std::atomic<int> open_listings{0};
+  std::atomic<int> closed_listings{0};
   int max_open_listings = 0;
   std::vector<std::string> removals;  // every removal attempt, by path below the root
 
