@@ -12,9 +12,11 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/listing_portable_posix.h"
 
 namespace {
 
+#ifndef ZAPEXT_PORTABLE_LISTING
 class PosixListing;
 
 // Entries are read in large blocks into one buffer that all listings share:
@@ -88,6 +90,14 @@ class PosixListing : public Listing {
   std::vector<char> kept_;
   int error_ = 0;
 };
+#else
+// Without getdents64 (cmake/listing.cmake): a stream per listing, no shared buffer.
+struct EntryBuffer {};
+class PosixListing : public PortableListing {
+ public:
+  PosixListing(int fd, EntryBuffer*) : PortableListing(fd) {}
+};
+#endif
 
 int FdOf(Listing* listing) { return static_cast<PosixListing*>(listing)->fd(); }
 
