@@ -1,4 +1,6 @@
+#ifdef __linux__  // elsewhere malloc.h may be missing, or an error to include
 #include <malloc.h>
+#endif
 #include <pthread.h>
 #include <sched.h>
 #include <unistd.h>
@@ -48,7 +50,9 @@ void* Run(void* start) {
 bool Thread::Start(size_t stack_size, void (*body)(void*), void* argument) {
   // The tool's threads allocate little and seldom: one heap serves them all,
   // where the C library would give each a heap of its own to fill.
+#ifdef M_ARENA_MAX  // glibc's
   mallopt(M_ARENA_MAX, 1);
+#endif
   pthread_attr_t attributes;
   if (pthread_attr_init(&attributes) != 0) return false;
   pthread_t* thread = new pthread_t;
@@ -73,8 +77,10 @@ void Thread::Join() {
 }
 
 unsigned ProcessorCount() {
+#ifdef CPU_COUNT  // the processors this process may run on, where the system tells
   cpu_set_t set;
   if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
+#endif
   long online = sysconf(_SC_NPROCESSORS_ONLN);
   return online > 0 ? static_cast<unsigned>(online) : 1;
 }
