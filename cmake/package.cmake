@@ -54,6 +54,7 @@ else()
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/zapext.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES README.md cmake/copyright ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  include(cmake/tarball.cmake)
 endif()
 
 include(CPack)
