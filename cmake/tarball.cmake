@@ -5,8 +5,18 @@
 # alone in a cross build (which dpkg-shlibdeps cannot read).
 #
 # The static program is a target of its own: the Debian one stays linked to
-# the system's libc. The sanitizers cannot be linked statically.
-if(ZAPEXT_SANITIZE OR ZAPEXT_TSAN)
+# the system's libc. It is made on Linux alone (macOS links nothing
+# statically), not with the sanitizers (they cannot be), and only where the
+# C library can be linked statically (Debian's libc6-dev can).
+if(NOT CMAKE_SYSTEM_NAME STREQUAL Linux OR ZAPEXT_SANITIZE OR ZAPEXT_TSAN)
+  return()
+endif()
+include(CheckCXXSourceCompiles)
+set(CMAKE_REQUIRED_LINK_OPTIONS -static)
+check_cxx_source_compiles("int main() { return 0; }" ZAPEXT_LINKS_STATIC)
+unset(CMAKE_REQUIRED_LINK_OPTIONS)
+if(NOT ZAPEXT_LINKS_STATIC)
+  message(STATUS "No static C library: no Linux tarball")
   return()
 endif()
 add_executable(zapext_static cli/main.cpp)
