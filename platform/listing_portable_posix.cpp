@@ -9,6 +9,7 @@ PortableListing::PortableListing(int fd) : fd_(fd), dir_(fdopendir(fd)) {
   if (!dir_) {
     error_ = errno;
     close(fd);
+    fd_ = -1;  // the number may be reused at once: nothing may act through it
   }
 }
 

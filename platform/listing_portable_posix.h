@@ -20,8 +20,8 @@ class PortableListing : public Listing {
 
   bool Read(DirEntry* entry) override;
   int error() const override { return error_; }
-  // The directory's descriptor, for the calls relative to it; kept apart
-  // from the stream, which only the sweep's thread touches.
+  // The directory's descriptor, for the calls relative to it (-1 without a
+  // stream); kept apart from the stream, which only the sweep's thread touches.
   int fd() const { return fd_; }
 
  private:

@@ -68,6 +68,7 @@ TEST_F(PortableListingTest, NotADirectoryFailsAndIsClosed) {
   ASSERT_GE(fd, 0);
   PortableListing listing(fd);
   EXPECT_TRUE(IsClosed(fd));
+  EXPECT_EQ(-1, listing.fd());
   DirEntry entry;
   EXPECT_FALSE(listing.Read(&entry));
   EXPECT_EQ(ENOTDIR, listing.error());
