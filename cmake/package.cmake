@@ -26,6 +26,9 @@ if(WIN32)
   configure_file(README.md README.txt @ONLY NEWLINE_STYLE CRLF)
   install(TARGETS zapext RUNTIME DESTINATION .)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt DESTINATION .)
+  # The license travels with every copy, in the same lines as the README.
+  configure_file(LICENSE LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/LICENSE.txt DESTINATION .)
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -51,6 +54,7 @@ else()
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/zapext.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES README.md cmake/copyright ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  include(cmake/tarball.cmake)
 endif()
 
 include(CPack)

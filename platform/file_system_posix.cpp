@@ -12,9 +12,11 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/listing_portable_posix.h"
 
 namespace {
 
+#ifndef ZAPEXT_PORTABLE_LISTING
 // Entries are read in large blocks, each kept in a buffer of the listing's
 // own cut to the size the block really has: any thread may read any listing,
 // a paused listing holds only its unread entries, and a wide directory
@@ -51,15 +53,8 @@ class PosixListing : public Listing {
     return true;
   }
 
-  // The listing's type is enough on most file systems; only where it is
-  // unknown do we ask, without following a link. An entry that cannot be
-  // looked at is taken for a directory: opening it fails for the same
-  // reason, and that is reported, where passing it over would be silent.
   bool IsDirectory(const struct dirent64* d) const {
-    if (d->d_type != DT_UNKNOWN) return d->d_type == DT_DIR;
-    struct stat st;
-    if (fstatat(fd_, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) return errno != ENOENT;
-    return S_ISDIR(st.st_mode);
+    return IsDirectoryEntry(fd_, d->d_name, d->d_type);
   }
 
   int fd_;
@@ -67,6 +62,13 @@ class PosixListing : public Listing {
   size_t next_ = 0;         // its first unread entry
   int error_ = 0;
 };
+#else
+// Without getdents64 (cmake/listing.cmake): the C library's stream.
+class PosixListing : public PortableListing {
+ public:
+  explicit PosixListing(int fd) : PortableListing(fd) {}
+};
+#endif
 
 int FdOf(Listing* listing) { return static_cast<PosixListing*>(listing)->fd(); }
 

@@ -43,6 +43,7 @@ rlim_t RaiseOpenFileLimit() {
 // 256, 512, 1024... descriptors: a deep sweep would spend that asleep.
 // Grown here, while this thread is alone, the table costs no wait. Deeper
 // trees than this still sweep whole, with a wait at each further growth.
+#ifdef __linux__
 void GrowDescriptorTable(rlim_t levels) {
   const rlim_t kGrownTo = 4096;
   int probe = open("/", O_RDONLY | O_CLOEXEC);
@@ -52,6 +53,9 @@ void GrowDescriptorTable(rlim_t levels) {
   if (high >= 0) close(high);
   close(probe);
 }
+#else
+void GrowDescriptorTable(rlim_t) {}  // the wait is Linux's
+#endif
 
 bool StartThread(size_t stack_size, Call* call, pthread_t* thread) {
   pthread_attr_t attributes;

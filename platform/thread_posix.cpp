@@ -1,4 +1,6 @@
+#ifdef __linux__  // elsewhere malloc.h may be missing, or an error to include
 #include <malloc.h>
+#endif
 #include <pthread.h>
 #include <sched.h>
 #include <unistd.h>
@@ -73,12 +75,16 @@ void ShareOneHeap() {
   // glibc gives each thread that allocates a heap of its own, reserving 64
   // MiB of address space for it: under a limit on that, a few threads would
   // leave the sweep no room to allocate at all.
+#ifdef M_ARENA_MAX  // glibc's
   mallopt(M_ARENA_MAX, 1);
+#endif
 }
 
 unsigned ProcessorCount() {
+#ifdef CPU_COUNT  // the processors this process may run on, where the system tells
   cpu_set_t set;
   if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
+#endif
   long online = sysconf(_SC_NPROCESSORS_ONLN);
   return online > 0 ? static_cast<unsigned>(online) : 1;
 }

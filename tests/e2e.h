@@ -90,6 +90,11 @@ struct Runner {
 // there and checks everything with gtest assertions.
 void RunScenario(const Runner& runner, const Scenario& scenario);
 
+// For a runner that cannot run here, `why` saying what is missing: the test
+// is skipped, or fails under CI (CI=true), which must run every runner.
+// The caller returns at once.
+void RunnerMissing(const char* why);
+
 // For parameterized tests: the names of the scenarios a runner takes.
 std::vector<Scenario> ScenariosFor(unsigned runner);
 std::string ScenarioName(const Scenario& scenario);

@@ -1,0 +1,101 @@
+// The readdir listing against a real directory: every entry with its type,
+// links not followed, the type looked up where the listing gives none, and
+// its descriptor closed once, whatever happens.
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "platform/listing_portable_posix.h"
+
+namespace {
+
+// A directory holding a file, a directory, a link to that directory and a
+// link to nothing; removed with everything in it.
+class PortableListingTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char path[] = "/tmp/zapext-listing.XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(path));
+    dir_ = path;
+    ASSERT_EQ(0, close(open((dir_ + "/file").c_str(), O_CREAT | O_WRONLY, 0644)));
+    ASSERT_EQ(0, mkdir((dir_ + "/sub").c_str(), 0755));
+    ASSERT_EQ(0, symlink("sub", (dir_ + "/link").c_str()));
+    ASSERT_EQ(0, symlink("nowhere", (dir_ + "/dangling").c_str()));
+  }
+  void TearDown() override { ASSERT_EQ(0, system(("rm -rf " + dir_).c_str())); }
+
+  int Open(const std::string& name) const {
+    return open((dir_ + "/" + name).c_str(), O_RDONLY | O_CLOEXEC);
+  }
+
+  std::string dir_;
+};
+
+bool IsClosed(int fd) { return fcntl(fd, F_GETFD) == -1 && errno == EBADF; }
+
+TEST_F(PortableListingTest, ListsEveryEntryWithItsType) {
+  int fd = Open(".");
+  ASSERT_GE(fd, 0);
+  std::map<std::string, bool> listed;  // name: a directory
+  {
+    PortableListing listing(fd);
+    EXPECT_EQ(fd, listing.fd());
+    DirEntry entry;
+    while (listing.Read(&entry))
+      EXPECT_TRUE(listed.emplace(entry.name, entry.attributes == kAttrDirectory).second)
+          << entry.name;
+    EXPECT_EQ(0, listing.error());
+    EXPECT_FALSE(listing.Read(&entry)) << "read again past the end";
+  }
+  EXPECT_TRUE(IsClosed(fd));
+  std::map<std::string, bool> expected = {{".", true},     {"..", true},   {"file", false},
+                                          {"sub", true},   {"link", false}, {"dangling", false}};
+  EXPECT_EQ(expected, listed);
+}
+
+// A descriptor no stream can be made of is closed at once, and the listing
+// fails with the reason.
+TEST_F(PortableListingTest, NotADirectoryFailsAndIsClosed) {
+  int fd = Open("file");
+  ASSERT_GE(fd, 0);
+  PortableListing listing(fd);
+  EXPECT_TRUE(IsClosed(fd));
+  EXPECT_EQ(-1, listing.fd());
+  DirEntry entry;
+  EXPECT_FALSE(listing.Read(&entry));
+  EXPECT_EQ(ENOTDIR, listing.error());
+}
+
+struct TypeCase {
+  const char* name;
+  unsigned char type;  // as the listing gives it
+  bool directory;
+};
+
+// Where the listing gives no type (DT_UNKNOWN) the entry itself is looked at,
+// without following a link; where it gives one, that is taken.
+const TypeCase kTypeCases[] = {
+    {"sub", DT_UNKNOWN, true},       {"file", DT_UNKNOWN, false},
+    {"link", DT_UNKNOWN, false},     {"dangling", DT_UNKNOWN, false},
+    {"vanished", DT_UNKNOWN, false},  // gone: nothing to open, nothing to report
+    {"sub", DT_LNK, false},          {"file", DT_DIR, true},
+};
+
+TEST_F(PortableListingTest, TypeOfAnEntry) {
+  int fd = Open(".");
+  ASSERT_GE(fd, 0);
+  for (const TypeCase& c : kTypeCases)
+    EXPECT_EQ(c.directory, IsDirectoryEntry(fd, c.name, c.type))
+        << c.name << " listed as type " << int(c.type);
+  close(fd);
+}
+
+}  // namespace
