@@ -1,11 +1,19 @@
 #include "cli/zapext.h"
 
+#include "platform/arguments.h"
 #include "sweep/removal_queue.h"
 #include "sweep/sweep.h"
 
 int ZapextMain(FileSystem* fs, int argc, char** argv, FILE* out, const ZapextOptions& options) {
   if (argc < 2) {
     fputs("\n\n\rSyntax : ZAPEXT <extension> \n\n\r", out);
+    return 1;
+  }
+
+  // Matched as typed, or not at all: a look-alike could match other names.
+  CString wanted;
+  if (int error = ArgumentText(argv, 1, &wanted)) {
+    FileOutput(out).Line("Unable to use the extension ", wanted, error);
     return 1;
   }
 
@@ -35,7 +43,6 @@ int ZapextMain(FileSystem* fs, int argc, char** argv, FILE* out, const ZapextOpt
   }
   // Upper-cased once for the whole sweep: however long the argument, no
   // level of the tree holds a copy of it.
-  CString wanted(argv[1]);
   wanted.MakeUpper();
   uint32_t count = SweepDirectory(&sweep, nullptr, nullptr, &directory, wanted);
   if (removals) count += removals->Finish(&sweep.failed);
