@@ -24,7 +24,7 @@ std::terminate_handler runtime_terminate;
 // Running out of memory ends the process. The files announced so far are
 // gone, so their lines go out first.
 void FlushAndTerminate() {
-  fflush(stdout);
+  FlushToTheEnd(stdout);
   runtime_terminate();
 }
 
@@ -51,16 +51,17 @@ int RunZapext(int argc, char** argv, unsigned workers) {
   static char buffer[64 * 1024];
   bool watched = IsTerminal(stdout);
   if (!watched) setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+  ShowTextAsItIs(stdout);
   Run run = {argc, argv, ZapextOptions()};
   run.options.workers = workers;
   run.options.watched = watched;
   run.options.interrupted = CatchInterruptions();
   // No tree the process can open is too deep for the stack it sweeps on.
   int status = RunWithStackForDepth(kSweepStackPerLevel, RunTool, &run);
+  if (!FlushToTheEnd(stdout) && status == 0) status = 2;
   if (int signal_number = run.options.interrupted->load()) {
     // The lines are out; now end as the signal would have, so the caller
     // sees an interrupted run.
-    fflush(stdout);
     EndAsInterrupted(signal_number);
   }
   return status;

@@ -2,19 +2,19 @@
 
 #include <new>
 
+#include "platform/arguments.h"
 #include "sweep/read_ahead.h"
 #include "sweep/removal_queue.h"
 #include "sweep/sweep.h"
 
 namespace {
 
-uint32_t Sweep(SweepContext* sweep, const CString& start, const char* argument,
+uint32_t Sweep(SweepContext* sweep, const CString& start, CString* wanted,
                const ZapextOptions& options) {
   // Upper-cased once for the whole sweep: however long the argument, no
   // level of the tree holds a copy of it.
-  CString wanted(argument);
-  wanted.MakeUpper();
-  ReadAhead lister(sweep->fs, wanted, sweep->out, options.interrupted);
+  wanted->MakeUpper();
+  ReadAhead lister(sweep->fs, *wanted, sweep->out, options.interrupted);
   std::unique_ptr<RemovalQueue> workers;
   if (options.workers > 0) {
     try {
@@ -32,7 +32,7 @@ uint32_t Sweep(SweepContext* sweep, const CString& start, const char* argument,
   uint32_t count = 0;
   try {
     CString directory = start;
-    count = SweepDirectory(sweep, nullptr, nullptr, &directory, wanted);
+    count = SweepDirectory(sweep, nullptr, nullptr, &directory, *wanted);
   } catch (const std::bad_alloc&) {
     sweep->short_of_memory = true;
   }
@@ -54,6 +54,13 @@ int ZapextMain(FileSystem* fs, int argc, char** argv, FILE* out, const ZapextOpt
     return 1;
   }
 
+  // Matched as typed, or not at all: a look-alike could match other names.
+  CString wanted;
+  if (int error = ArgumentText(argv, 1, &wanted)) {
+    FileOutput(out).Line("Unable to use the extension ", wanted, error);
+    return 1;
+  }
+
   // The sweep prints absolute paths, so it cannot start without one.
   CString directory;
   if (int error = fs->CurrentDirectory(&directory)) {
@@ -68,7 +75,7 @@ int ZapextMain(FileSystem* fs, int argc, char** argv, FILE* out, const ZapextOpt
   sweep.interrupted = options.interrupted;
   uint32_t count = 0;
   try {
-    count = Sweep(&sweep, directory, argv[1], options);
+    count = Sweep(&sweep, directory, &wanted, options);
   } catch (const std::bad_alloc&) {
     // Before anything was removed: no thread to be had, nor room to start.
     fputs("Unable to go on: out of memory\n", out);

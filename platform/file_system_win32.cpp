@@ -12,27 +12,37 @@
 // the Win32 path functions would reach as it is; any other is refused with
 // ERROR_INVALID_NAME, so what the tool prints is always what it acted on.
 #include <windows.h>
+#include <string.h>
 #include <winternl.h>
 
 #include <memory>
 #include <string>
 
+#include "platform/code_page_win32.h"
 #include "platform/file_system.h"
+#include "platform/reparse_point.h"
 
 namespace {
 
 const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 const ACCESS_MASK kListAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+const NTSTATUS kStatusDeletePending = static_cast<NTSTATUS>(0xC0000056);
 
 // Codes that say there is nothing (any more) to act on under that name.
 bool IsGone(DWORD error) {
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
-         error == ERROR_DIRECTORY;
+         error == ERROR_DIRECTORY || error == ERROR_DELETE_PENDING;
 }
 
 int Outcome(DWORD error) { return IsGone(error) ? kErrorGone : static_cast<int>(error); }
 
-DWORD ErrorOf(NTSTATUS status) { return NT_SUCCESS(status) ? 0 : RtlNtStatusToDosError(status); }
+DWORD ErrorOf(NTSTATUS status) {
+  if (NT_SUCCESS(status)) return 0;
+  // Another process is removing it: as good as gone. ntdll's own mapping
+  // would make that "access denied".
+  if (status == kStatusDeletePending) return ERROR_DELETE_PENDING;
+  return RtlNtStatusToDosError(status);
+}
 
 // Information about an open file, and changes to it, straight from ntdll:
 // its status says what failed (wine's kernel32 loses some).
@@ -46,49 +56,6 @@ template <typename Info>
 DWORD Change(HANDLE file, FILE_INFORMATION_CLASS kind, Info* info) {
   IO_STATUS_BLOCK io;
   return ErrorOf(NtSetInformationFile(file, &io, info, sizeof *info, kind));
-}
-
-// Converts `length` UTF-16 units to the ANSI code page without best fit.
-// True when every character has a code of its own: none became the default
-// character, and the text converts back to the very same units.
-bool ConvertExactly(const wchar_t* wide, int length, std::string* text) {
-  // A UTF-8 code page takes neither the best-fit flag nor a default character.
-  bool utf8 = GetACP() == CP_UTF8;
-  BOOL defaulted = FALSE;
-  text->resize(3 * length + 1);
-  int size = WideCharToMultiByte(CP_ACP, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, wide, length,
-                                 &(*text)[0], static_cast<int>(text->size()),
-                                 utf8 ? nullptr : "?", utf8 ? nullptr : &defaulted);
-  text->resize(size > 0 ? size : 0);
-  if (size <= 0 || defaulted) return false;
-  std::wstring back(length, L'\0');
-  return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text->data(), size, &back[0],
-                             length) == length &&
-         back.compare(0, length, wide, length) == 0;
-}
-
-// The text of a name or path: each character the code page cannot hold
-// exactly becomes '?', which no name the tool acts on may hold.
-void AnsiText(const wchar_t* wide, int length, std::string* text) {
-  int ascii = 0;
-  while (ascii < length && wide[ascii] < 0x80) ++ascii;
-  if (ascii == length) {  // every ANSI code page holds ASCII as it is
-    text->assign(wide, wide + length);
-    return;
-  }
-  if (ConvertExactly(wide, length, text)) return;
-  text->clear();
-  std::string one;
-  for (int at = 0; at < length;) {
-    int units = at + 1 < length && IS_HIGH_SURROGATE(wide[at]) && IS_LOW_SURROGATE(wide[at + 1])
-                    ? 2 : 1;
-    if (ConvertExactly(wide + at, units, &one)) {
-      *text += one;
-    } else {
-      *text += '?';
-    }
-    at += units;
-  }
 }
 
 // Whether the Win32 path functions reach a file by this name as it is: they
@@ -118,10 +85,8 @@ class Win32Listing : public Listing {
     AnsiText(read->FileName, static_cast<int>(read->FileNameLength / sizeof(WCHAR)), &name_);
     entry->name = name_.c_str();
     entry->id = read->FileId.QuadPart;
-    // Read-only is released by the removal itself, through the file's handle
-    // (see RemoveOpenFile); released by name, it would stay off for the
-    // file's other links.
-    entry->attributes = read->FileAttributes & ~FILE_ATTRIBUTE_READONLY;
+    // With the reparse-point bit, EaSize holds the reparse tag.
+    entry->attributes = ListedAttributes(read->FileAttributes, read->EaSize);
     return true;
   }
 
@@ -178,15 +143,16 @@ DWORD OpenInside(Listing* dir, const char* name, ACCESS_MASK access, ULONG optio
                               FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0));
 }
 
-// Whether the directory opened is the one listed: not a junction or link
-// (what was listed as a directory may have been swapped for one since) and,
+// Whether the directory opened is the one listed: not a junction, link or
+// mount point (what was listed as a directory may have been swapped for one
+// since; any other reparse point is a directory to sweep) and,
 // where the listing gave an id, the same directory; the id catches a link
 // that was followed even so (wine follows them). Returns 0,
 // ERROR_PATH_NOT_FOUND when it is not, or the error code.
 DWORD CheckListed(HANDLE dir, ULONGLONG listed_id) {
-  FILE_BASIC_INFORMATION basic;
-  if (DWORD error = Query(dir, FileBasicInformation, &basic)) return error;
-  if (basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return ERROR_PATH_NOT_FOUND;
+  FILE_ATTRIBUTE_TAG_INFO tag;
+  if (DWORD error = Query(dir, FileAttributeTagInformation, &tag)) return error;
+  if (LeadsElsewhere(tag.FileAttributes, tag.ReparseTag)) return ERROR_PATH_NOT_FOUND;
   if (listed_id == 0 || listed_id == ~0ULL) return 0;  // no id to compare
   FILE_INTERNAL_INFORMATION internal;
   if (DWORD error = Query(dir, FileInternalInformation, &internal)) return error;
@@ -200,12 +166,19 @@ struct HandleCloser {
   ~HandleCloser() { CloseHandle(handle); }
 };
 
+// Whether a path, and `more` characters after it, passes MAX_PATH. Windows
+// counts UTF-16 units, not the bytes of the code page.
+bool TooLong(const CString& path, int more) {
+  return path.GetLength() + more >= MAX_PATH &&
+         WideLength(path, path.GetLength()) + more >= MAX_PATH;
+}
+
 // Opens the file `name` of `dir` for `access`. Returns 0, kErrorGone or the
 // error code.
 int OpenFile(Listing* dir, const char* name, const CString& path, ACCESS_MASK access,
              HANDLE* file) {
   // Only what the ANSI functions could reach, so every path printed is usable.
-  if (path.GetLength() >= MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
+  if (TooLong(path, 0)) return ERROR_FILENAME_EXCED_RANGE;
   return Outcome(OpenInside(dir, name, access, FILE_NON_DIRECTORY_FILE, file));
 }
 
@@ -264,7 +237,6 @@ class Win32FileSystem : public FileSystem {
     }
     std::string text;
     AnsiText(wide, static_cast<int>(length), &text);
-    if (text.size() >= MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
     *directory = CString(text.data(), text.size());
     return 0;
   }
@@ -273,14 +245,18 @@ class Win32FileSystem : public FileSystem {
                                        const CString& path, int* error) override {
     HANDLE dir = INVALID_HANDLE_VALUE;
     DWORD code = 0;
-    if (!parent) {
-      dir = CreateFileW(L".", kListAccess, kShareAll, nullptr, OPEN_EXISTING,
-                        FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-      if (dir == INVALID_HANDLE_VALUE) code = GetLastError();
-    } else if (path.GetLength() + 4 >= MAX_PATH) {
+    if (TooLong(path, 4)) {
       // Only as deep as the ANSI functions could list (the path, "\*.*" and
       // its end within MAX_PATH), so every path printed is usable.
       code = ERROR_FILENAME_EXCED_RANGE;
+    } else if (!parent && strchr(path, '?')) {
+      // A character the code page cannot hold: refused as the same name
+      // inside the tree would be ('?' is never a name's own, nor a trail byte).
+      code = ERROR_INVALID_NAME;
+    } else if (!parent) {
+      dir = CreateFileW(L".", kListAccess, kShareAll, nullptr, OPEN_EXISTING,
+                        FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+      if (dir == INVALID_HANDLE_VALUE) code = GetLastError();
     } else {
       code = OpenInside(parent, entry->name, kListAccess, FILE_DIRECTORY_FILE, &dir);
       if (code == 0) {

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "platform/thread.h"
+#include "platform/thread_win32.h"
 
 Mutex::Mutex() : native_(new SRWLOCK) { InitializeSRWLock(static_cast<SRWLOCK*>(native_)); }
 Mutex::~Mutex() { delete static_cast<SRWLOCK*>(native_); }
@@ -18,6 +19,16 @@ void Condition::Wait(Mutex* mutex) {
 void Condition::WakeOne() { WakeConditionVariable(static_cast<CONDITION_VARIABLE*>(native_)); }
 void Condition::WakeAll() { WakeAllConditionVariable(static_cast<CONDITION_VARIABLE*>(native_)); }
 
+void SeeTheFileSystemAsItIs() {
+  // Looked up, not imported: a Windows without WOW64 may lack it, and the
+  // program must start there all the same. The setting is per thread.
+  typedef BOOL(WINAPI * Disable)(void**);
+  static const Disable disable = reinterpret_cast<Disable>(reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "Wow64DisableWow64FsRedirection")));
+  void* previous;
+  if (disable) disable(&previous);
+}
+
 namespace {
 
 struct Start {
@@ -28,6 +39,7 @@ struct Start {
 DWORD WINAPI Run(void* start) {
   Start s = *static_cast<Start*>(start);
   delete static_cast<Start*>(start);
+  SeeTheFileSystemAsItIs();
   s.body(s.argument);
   return 0;
 }

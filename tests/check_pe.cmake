@@ -1,6 +1,7 @@
-# Checks that zapext.exe (EXE) is a 32-bit console program that needs no DLL
+# Checks that zapext.exe (EXE) is a console program of the kind KIND (PE32,
+# the default: 32-bit; PE32+: x86_64, which needs no WOW64) that needs no DLL
 # beyond the system's own, so it runs on a bare Windows.
-#   cmake -DOBJDUMP=i686-w64-mingw32-objdump -DEXE=zapext.exe -P check_pe.cmake
+#   cmake -DOBJDUMP=i686-w64-mingw32-objdump -DEXE=zapext.exe [-DKIND=PE32+] -P check_pe.cmake
 cmake_minimum_required(VERSION 3.16)
 set(system_dlls kernel32.dll msvcrt.dll ntdll.dll user32.dll)
 
@@ -8,8 +9,13 @@ execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABL
 if(failed)
   message(FATAL_ERROR "${OBJDUMP} cannot read ${EXE}")
 endif()
-if(NOT dump MATCHES "Magic[\t ]+010b")
-  message(FATAL_ERROR "${EXE} is not a 32-bit (PE32) program")
+if(NOT KIND)
+  set(KIND PE32)
+endif()
+set(magic_PE32 010b)
+set(magic_PE32+ 020b)
+if(NOT dump MATCHES "Magic[\t ]+${magic_${KIND}}")
+  message(FATAL_ERROR "${EXE} is not a ${KIND} program")
 endif()
 if(NOT dump MATCHES "Subsystem[\t ]+00000003")
   message(FATAL_ERROR "${EXE} is not a console program")

@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <locale.h>
+#include <sched.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -420,6 +421,92 @@ void RunnerMissing(const char* why) {
   GTEST_SKIP() << why;
 }
 
+std::vector<std::string> LinesOf(const std::string& path, const char* line_end) {
+  std::vector<std::string> lines;
+  std::ifstream in(path, std::ios::binary);
+  for (std::string line; std::getline(in, line);) {
+    if (line_end[0] == '\r' && !line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+long TotalOf(const std::vector<std::string>& lines) {
+  if (lines.size() < 2 || lines.back() != "" || lines[lines.size() - 2].compare(0, 8, "removed "))
+    return -1;
+  return atol(lines[lines.size() - 2].c_str() + 8);
+}
+
+size_t CountStarting(const std::vector<std::string>& lines, const char* head) {
+  size_t n = 0;
+  for (const std::string& line : lines) n += line.compare(0, strlen(head), head) == 0;
+  return n;
+}
+
+void MakeFile(int dir_fd, const std::string& name) {
+  int fd = openat(dir_fd, name.c_str(), O_CREAT | O_WRONLY, 0644);
+  ASSERT_GE(fd, 0) << name;
+  close(fd);
+}
+
+// The entries are links to one file outside, whose link count shows the
+// sweep under way; the output goes to a pipe, read only after the signals
+// and far too small to take it all.
+int InterruptSweep(const Runner& runner, const std::vector<int>& signals) {
+  std::string base = MakeBase();
+  Build(base, "big/");
+  int outside = open((base + "/outside").c_str(), O_RDONLY | O_DIRECTORY);
+  int big = open((base + "/work/big").c_str(), O_RDONLY | O_DIRECTORY);
+  MakeFile(outside, "seed");
+  int seed = openat(outside, "seed", O_RDONLY);
+  const long kEntries = 40000;  // below the file system's link limit
+  auto links_left = [&] {
+    struct stat st;
+    return fstat(seed, &st) == 0 ? static_cast<long>(st.st_nlink) - 1 : -1;
+  };
+  char name[32];
+  for (long i = 0; i < kEntries; ++i) {
+    snprintf(name, sizeof name, "f%06ld.bak", i);
+    EXPECT_EQ(0, linkat(outside, "seed", big, name, 0)) << name;
+  }
+  int ends[2];
+  EXPECT_EQ(0, pipe2(ends, O_CLOEXEC));
+  Launch launch;
+  launch.command = runner.command;
+  launch.command.push_back("bak");
+  launch.environment = runner.environment;
+  launch.cwd = base + "/work";
+  launch.output_fd = ends[1];
+  pid_t pid = Start(launch);
+  close(ends[1]);
+  siginfo_t ended = {};
+  for (HangGuard guard; links_left() == kEntries &&
+                        waitid(P_PID, pid, &ended, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                        !ended.si_pid && !guard.Tripped("waiting for the first removal");)
+    sched_yield();
+  long gone = kEntries - links_left();
+  EXPECT_GT(gone, 0) << "the signal must come once the sweep is under way";
+  EXPECT_EQ(0, ended.si_pid) << "the tool ended before the signal";
+  for (int signal_number : signals) kill(pid, signal_number);
+  // Opened anew, the pipe reads to the end of what the tool writes.
+  std::vector<std::string> lines = LinesOf("/dev/fd/" + std::to_string(ends[0]), runner.line_end);
+  close(ends[0]);
+  int status = Wait(pid);
+  long announced = static_cast<long>(CountStarting(lines, "removing "));
+  printf("[ figures ] signal %d: sent when %ld files were gone, stopped after %ld of %ld\n",
+         signals.front(), gone, announced, kEntries);
+  EXPECT_GE(announced, gone);
+  EXPECT_LT(announced, kEntries) << "the sweep went on after the signal";
+  EXPECT_EQ(announced, TotalOf(lines));
+  EXPECT_EQ(kEntries - announced, links_left());
+  EXPECT_EQ(lines.size(), static_cast<size_t>(announced) + 2) << "only removals and the total";
+  close(seed);
+  close(outside);
+  close(big);
+  RemoveBase(base);
+  return status;
+}
+
 std::vector<Scenario> ScenariosFor(unsigned runner) {
   std::vector<Scenario> out;
   for (const Scenario& s : Scenarios())
@@ -470,6 +557,7 @@ void RunScenario(const Runner& runner, const Scenario& scenario) {
                               runner.unprivileged_environment.end());
   }
   launch.cwd = base + "/work";
+  if (!scenario.cwd.empty()) launch.cwd += "/" + scenario.cwd;
   launch.output = base + "/output";
   launch.errors = base + "/errors";
   int wait_status = Wait(Start(launch));

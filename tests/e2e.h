@@ -59,6 +59,9 @@ struct Scenario {
   // page (ja_JP.UTF-8: 932, double-byte), in which the tool sees names and
   // arguments, and prints.
   const char* locale = nullptr;
+  // Runs the tool in this directory of the tree instead; "@" in the lines
+  // stays the working directory.
+  std::string cwd = "";
 };
 
 const std::vector<Scenario>& Scenarios();
@@ -173,5 +176,18 @@ class Racer {
 // tree, until `sweeps` sweeps ran while the racer swapped and enough of them
 // met the swapped state. Nothing outside may ever go.
 void LinkRace(const Runner& runner, bool directories, int sweeps);
+
+// Sends `signals`, one after the other, in the middle of a 40,000-file
+// sweep: once files are gone and while the tool is still at work (its
+// output held up in a pipe). Its output must name exactly the files that
+// are gone, with their total. Returns its wait status.
+int InterruptSweep(const Runner& runner, const std::vector<int>& signals);
+
+// The lines of a file of output, without their line ends (`line_end`).
+std::vector<std::string> LinesOf(const std::string& path, const char* line_end = "\n");
+// The count on the total line ("removed N files" and an empty line), or -1.
+long TotalOf(const std::vector<std::string>& lines);
+size_t CountStarting(const std::vector<std::string>& lines, const char* head);
+void MakeFile(int dir_fd, const std::string& name);
 
 #endif  // ZAPEXT_TESTS_E2E_H_

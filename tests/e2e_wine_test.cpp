@@ -1,6 +1,14 @@
 // The end-to-end scenarios, run against the Windows build under wine, in the
 // prefix that the CTest fixture (wine_prefix.sh) makes and serves.
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 
 #include <gtest/gtest.h>
 
@@ -59,6 +67,50 @@ TEST_P(WineTest, Scenario) {
 TEST_F(Wine, DirectoryLinkRace) {
   SCOPED_TRACE("Windows scenarios: " ZAPEXT_WINE_WAY);
   LinkRace(WineRunner(), true, 200);
+}
+
+// Ctrl-C (wine turns SIGINT into the console's event) twice in the middle of
+// a sweep: the second one must not cut the lines short. The process ends
+// with STATUS_CONTROL_C_EXIT, of which a Linux parent sees the low byte.
+TEST_F(Wine, CtrlCTwice) {
+  SCOPED_TRACE("Windows scenarios: " ZAPEXT_WINE_WAY);
+  int status = InterruptSweep(WineRunner(), {SIGINT, SIGINT});
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == (0xC000013A & 0xff)) << status;
+}
+
+// A 32-bit program sees SysWOW64 where it names System32 unless it turns
+// WOW64's redirection off: started in system32 it must sweep system32, and
+// started in C:\windows both folders as they are.
+TEST_F(Wine, System32IsNotRedirected) {
+  if (strcmp(ZAPEXT_WINE_BUILD, "win32") != 0)
+    GTEST_SKIP() << "needs the 32-bit zapext.exe, the one WOW64 redirects; here: " ZAPEXT_WINE_WAY;
+  const std::string windows = ZAPEXT_WINE_DIR "/prefix/drive_c/windows";
+  const std::string in32 = windows + "/system32/in32.zzprobe", in64 = windows + "/syswow64/in64.zzprobe";
+  Runner runner = WineRunner();
+  Launch launch;
+  launch.command = runner.command;
+  launch.command.push_back("zzprobe");
+  launch.environment = runner.environment;
+  launch.output = ZAPEXT_WINE_DIR "/system32-output";
+  for (const char* start : {"system32", ""}) {
+    SCOPED_TRACE(std::string("started in C:\\windows\\") + start);
+    for (const std::string& file : {in32, in64}) close(open(file.c_str(), O_CREAT | O_WRONLY, 0644));
+    launch.cwd = windows + (*start ? "/" : "") + start;
+    int status = Wait(Start(launch));
+    std::vector<std::string> lines = LinesOf(launch.output, runner.line_end);
+    std::vector<std::string> probes;
+    for (const std::string& line : lines)
+      if (line.find("zzprobe") != std::string::npos) probes.push_back(line);
+    std::sort(probes.begin(), probes.end());
+    std::vector<std::string> expected = {"removing C:\\windows\\system32\\in32.zzprobe"};
+    if (!*start) expected.push_back("removing C:\\windows\\syswow64\\in64.zzprobe");
+    EXPECT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(expected, probes);
+    EXPECT_EQ(static_cast<long>(expected.size()), TotalOf(lines));
+    EXPECT_NE(0, access(in32.c_str(), F_OK));
+    EXPECT_EQ(*start != 0, access(in64.c_str(), F_OK) == 0);
+    unlink(in64.c_str());
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Wine, WineTest, testing::ValuesIn(ScenariosFor(kWine)),

@@ -4,6 +4,18 @@ const std::vector<Scenario>& Scenarios() {
   // Full-width \ / : . (U+FF3C, U+FF0F, U+FF1A, U+FF0E) in UTF-8.
   const std::string kBack = "\xef\xbc\xbc", kSlash = "\xef\xbc\x8f", kColon = "\xef\xbc\x9a",
                     kDot = "\xef\xbc\x8e";
+  // "l-stroke o-acute d z-acute" in UTF-8, and as code page 1252 shows it.
+  const std::string kLodz = "\xc5\x82\xc3\xb3" "d\xc5\xba", kLodzShown = "?\xf3" "d?";
+  // Hiragana "a" runs: 3 bytes a character in UTF-8, 2 in code page 932.
+  auto hiragana = [](int n, bool cp932) {
+    std::string text;
+    for (int i = 0; i < n; ++i) text += cp932 ? "\x82\xa0" : "\xe3\x81\x82";
+    return text;
+  };
+  const std::string kJa80 = hiragana(80, false), kJa40 = hiragana(40, false),
+                    kJa80Shown = hiragana(80, true), kJa40Shown = hiragana(40, true);
+  // The working directory's text is 29 characters (Z:\tmp\zapext-e2e.XXXXXX\work).
+  const std::string kTo256(226, 'c');
   static const std::vector<Scenario> scenarios = {
       {"NoArgument", kEverywhere,
        {"a.bak"}, {}, {}, -1, 1, {"a.bak"},
@@ -172,6 +184,34 @@ const std::vector<Scenario>& Scenarios() {
         ".." + kSlash + "outside" + kSlash + "c.bak", ".." + kSlash + "outside/",
         "x" + kColon + "y.bak", "x", "c" + kColon + "/", "notes" + kDot + "bak", kDot + kDot + "/",
         kDot + kDot + "/z.bak", "notes.b\xc4\x81k"}},
+      // Best fit would make "a-macron" an "a" and match n.bak: an argument
+      // the code page cannot hold is refused, and nothing is touched.
+      {"ArgumentTheCodePageCannotHold", kWine,
+       {"n.bak", "m.b\xc4\x81k"}, {"b\xc4\x81k"},
+       {}, -1, 1, {"m.b\xc4\x81k", "n.bak"},
+       "Unable to use the extension b?k, error 1113\n"},
+      // A current directory the code page cannot hold is refused as the same
+      // name inside the tree is (NamesTheCodePageCannotHold).
+      {"CurrentDirectoryTheCodePageCannotHold", kWine,
+       {kLodz + "/a.bak"}, {"bak"},
+       {"Unable to list @/" + kLodzShown + ", error {bad name}"}, 0, 2,
+       {kLodz + "/", kLodz + "/a.bak"},
+       nullptr, false, 0, false, nullptr, kLodz},
+      // Paths are held to MAX_PATH in characters, as Windows counts: the
+      // current directory is 151 characters but 271 bytes in code page 932,
+      // its subdirectory 232 characters.
+      {"LengthsCountCharacters", kWine,
+       {kJa80 + "/" + kJa40 + "/x.bak", kJa80 + "/" + kJa40 + "/" + kJa80 + "/y.bak"}, {"bak"},
+       {"removing @/" + kJa80Shown + "/" + kJa40Shown + "/x.bak",
+        "removing @/" + kJa80Shown + "/" + kJa40Shown + "/" + kJa80Shown + "/y.bak"},
+       2, 0, {kJa80 + "/", kJa80 + "/" + kJa40 + "/", kJa80 + "/" + kJa40 + "/" + kJa80 + "/"},
+       nullptr, false, 0, false, "ja_JP.UTF-8", kJa80 + "/" + kJa40},
+      // A current directory of 256 characters: its listing would pass MAX_PATH.
+      {"CurrentDirectoryListedWithinTheLimit", kWine,
+       {kTo256 + "/a.bak"}, {"bak"},
+       {"Unable to list @/" + kTo256 + ", error {too long}"}, 0, 2,
+       {kTo256 + "/", kTo256 + "/a.bak"},
+       nullptr, false, 0, false, nullptr, kTo256},
       {"DriveRootGivesTwoSeparators", kWine,
        {"a.bak", "sub/b.bak", "keep.txt"}, {"bak"},
        {"removing @/a.bak", "removing @/sub/b.bak"}, 2, 0, {"keep.txt", "sub/"},

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/zapext.h"
+#include "platform/reparse_point.h"
 #include "sweep/sweep.h"
 #include "tests/virtual_file_system.h"
 
@@ -314,6 +315,44 @@ TEST(SweepTest, DriveRootGivesTwoSeparators) {
   fs.AddFile("old/b.bak");
   Outcome run = RunZapext(&fs, {"bak"});
   EXPECT_EQ("removing C:\\\\a.bak\nremoving C:\\\\old\\b.bak\nremoved 2 files\n\n", run.output);
+}
+
+// A Windows listing's directory entries, as the attribute word and reparse
+// tag it gives, and whether the sweep enters them: links, junctions and
+// mount points are passed over; any other reparse point is a directory.
+struct ReparseCase {
+  const char* title;
+  uint32_t attributes;
+  uint32_t tag;
+  bool entered;
+};
+
+const ReparseCase kReparseCases[] = {
+    {"plain directory", kAttrDirectory, 0, true},
+    {"symbolic link", kDirLink, 0xA000000C, false},
+    {"junction or mount point", kDirLink, 0xA0000003, false},
+    {"WSL symbolic link", kDirLink, 0xA000001D, false},
+    {"link without a tag (wine)", kDirLink, 0, false},
+    {"OneDrive placeholder (cloud files)", kDirLink | 0x400000, 0x9000601A, true},
+    {"cloud files, plain tag", kDirLink, 0x9000001A, true},
+    {"ProjFS virtualised folder", kDirLink, 0x9000001C, true},
+    {"deduplicated", kDirLink, 0x80000013, true},
+    {"container isolation", kDirLink, 0x90000001, true},
+    {"a tag on an entry without the bit", kAttrDirectory, 0xA000000C, true},
+};
+
+TEST(SweepTest, OnlyLinksJunctionsAndMountPointsArePassedOver) {
+  for (const ReparseCase& c : kReparseCases) {
+    SCOPED_TRACE(c.title);
+    VirtualFileSystem fs;
+    fs.AddDirectory("d", ListedAttributes(c.attributes, c.tag));
+    fs.AddFile("d/x.bak");
+    Outcome run = RunZapext(&fs, {"bak"});
+    EXPECT_EQ(c.entered ? "removing /work/d/x.bak\nremoved 1 files\n\n" : "removed 0 files\n\n",
+              run.output);
+  }
+  // Read-only is left to the removal, which releases it through the file's handle.
+  EXPECT_EQ(0x20u, ListedAttributes(0x21, 0));
 }
 
 // Records where the stack stands each time a level opens its listing.

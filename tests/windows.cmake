@@ -1,8 +1,9 @@
-# The Windows build under wine. zapext.exe, the 32-bit program we ship, is
-# cross-built with mingw-w64 by a CMake build of its own, and its header and
-# imports are checked. The scenarios run against it under wine where this
-# machine runs 32-bit programs; where it does not (a kernel without IA-32
-# emulation), against the same sources built for x86_64, under wine64. Which
+# The Windows build under wine. zapext.exe, the 32-bit and the 64-bit
+# programs we ship, are cross-built with mingw-w64 by CMake builds of their
+# own, and their headers and imports are checked. The scenarios run against
+# the 32-bit one under wine where this machine runs 32-bit programs; where it
+# does not (a kernel without IA-32 emulation), against the 64-bit one, under
+# wine64. Which
 # way is decided by trying the 32-bit wine loader, and said at configure time,
 # by the fixture and in any failure. A CTest fixture makes the wine prefix
 # once per test run. With no way, the scenarios are skipped (failed under CI).
@@ -10,6 +11,7 @@ include(ExternalProject)
 find_program(ZAPEXT_MINGW_CXX i686-w64-mingw32-g++)
 find_program(ZAPEXT_MINGW_OBJDUMP i686-w64-mingw32-objdump)
 find_program(ZAPEXT_MINGW64_CXX x86_64-w64-mingw32-g++)
+find_program(ZAPEXT_MINGW64_OBJDUMP x86_64-w64-mingw32-objdump)
 # Where Debian's wine32 and wine64 put their loaders and servers.
 find_program(ZAPEXT_WINE_LOADER wine PATHS /usr/lib/wine NO_DEFAULT_PATH)
 find_program(ZAPEXT_WINE64_LOADER wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
@@ -53,13 +55,24 @@ if(no_wine32 AND ZAPEXT_WINE_LOADER)
   endif()
 endif()
 
+# Checks that build/tests/DIR/zapext.exe is a standalone console program of
+# the given kind (PE32 or PE32+).
+function(zapext_check_exe dir objdump kind)
+  add_test(NAME ${dir}_exe_is_a_standalone_console_program
+    COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${objdump} -DKIND=${kind}
+            -DEXE=${CMAKE_CURRENT_BINARY_DIR}/${dir}/zapext.exe
+            -P ${CMAKE_CURRENT_SOURCE_DIR}/check_pe.cmake)
+endfunction()
+
+if(ZAPEXT_MINGW64_CXX AND ZAPEXT_MINGW64_OBJDUMP)
+  zapext_windows_build(win64 toolchain-mingw64.cmake)
+  zapext_check_exe(win64 ${ZAPEXT_MINGW64_OBJDUMP} PE32+)
+endif()
+
 set(wine_loader "")
 if(ZAPEXT_MINGW_CXX AND ZAPEXT_MINGW_OBJDUMP)
   zapext_windows_build(win32 toolchain-mingw32.cmake)
-  add_test(NAME win32_exe_is_a_standalone_console_program
-    COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${ZAPEXT_MINGW_OBJDUMP}
-            -DEXE=${CMAKE_CURRENT_BINARY_DIR}/win32/zapext.exe
-            -P ${CMAKE_CURRENT_SOURCE_DIR}/check_pe.cmake)
+  zapext_check_exe(win32 ${ZAPEXT_MINGW_OBJDUMP} PE32)
   if(NOT no_wine32)
     set(wine_build win32)
     set(wine_loader ${ZAPEXT_WINE_LOADER})
@@ -68,11 +81,10 @@ if(ZAPEXT_MINGW_CXX AND ZAPEXT_MINGW_OBJDUMP)
     zapext_wine_fails(no_wine64 "${ZAPEXT_WINE64_LOADER}" wine64)
     if(no_wine64)
       set(wine_way "${no_wine32}, and ${no_wine64}")
-    elseif(NOT ZAPEXT_MINGW64_CXX)
+    elseif(NOT TARGET zapext_win64)
       set(wine_way "${no_wine32}, and no x86_64-w64-mingw32-g++ for wine64")
     else()
       set(wine_build win64)
-      zapext_windows_build(win64 toolchain-mingw64.cmake)
       set(wine_loader ${ZAPEXT_WINE64_LOADER})
       set(wine_way "x86_64 build under wine64 (${no_wine32})")
     endif()
@@ -97,7 +109,7 @@ add_executable(zapext_e2e_wine e2e_wine_test.cpp)
 target_link_libraries(zapext_e2e_wine PRIVATE zapext_e2e_support GTest::gtest_main)
 target_compile_definitions(zapext_e2e_wine PRIVATE
   ZAPEXT_WINE_LOADER="${wine_loader}" ZAPEXT_WINESERVER="${ZAPEXT_WINESERVER}"
-  ZAPEXT_WINE_WAY="${wine_way}" ZAPEXT_WINE_DIR="${wine_dir}")
+  ZAPEXT_WINE_WAY="${wine_way}" ZAPEXT_WINE_DIR="${wine_dir}" ZAPEXT_WINE_BUILD="${wine_build}")
 
 if(NOT wine_loader)
   gtest_discover_tests(zapext_e2e_wine)

@@ -1,0 +1,15 @@
+// The command line's words as the tool compares them with names; each
+// platform in its own file (arguments_posix.cpp, arguments_win32.cpp).
+#ifndef ZAPEXT_PLATFORM_ARGUMENTS_H_
+#define ZAPEXT_PLATFORM_ARGUMENTS_H_
+
+#include "platform/cstring.h"
+
+// Fills `text` with the word `index` (below argc) of the process's command
+// line `argv`, exactly as typed. Returns 0, or the platform's error code
+// when the tool's text cannot hold it exactly: on Windows, a character of
+// the wide command line that the ANSI code page lacks (the runtime's argv
+// would hold a look-alike, best fit's choice); `text` then shows it as '?'.
+int ArgumentText(char** argv, int index, CString* text);
+
+#endif  // ZAPEXT_PLATFORM_ARGUMENTS_H_
