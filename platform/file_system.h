@@ -4,6 +4,7 @@
 #ifndef ZAPEXT_PLATFORM_FILE_SYSTEM_H_
 #define ZAPEXT_PLATFORM_FILE_SYSTEM_H_
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include <memory>
@@ -78,6 +79,9 @@ class FileSystem {
   // Whether `error`, from OpenListing, says the process holds as many open
   // directories as it may.
   virtual bool OutOfHandles(int error) const { return (void)error, false; }
+
+  // How many directories the process may hold open at once, all told.
+  virtual size_t HandleLimit() const { return SIZE_MAX; }
 
   // Gives the file `name` in the open listing `dir` (full text `path`) the
   // attribute word `attributes`. Returns 0 or the platform's error code.

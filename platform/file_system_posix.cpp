@@ -6,6 +6,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -98,6 +99,12 @@ class PosixFileSystem : public FileSystem {
   }
 
   bool OutOfHandles(int error) const override { return error == EMFILE || error == ENFILE; }
+
+  size_t HandleLimit() const override {
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
+    return static_cast<size_t>(limit.rlim_cur);
+  }
 
   // Removing a name depends on its directory's permissions, not on the
   // file's mode, so there is no read-only attribute to release here; a POSIX

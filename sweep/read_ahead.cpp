@@ -103,6 +103,9 @@ void ReadAhead::Start(RemovalQueue* workers, bool remove_ahead) {
   workers_ = workers;
   budget_ = &workers->budget_;
   remove_ahead_ = remove_ahead;
+  // The sweep's own levels need the rest: a quarter of what the process may
+  // hold is read ahead at most.
+  budget_->max_handles = std::min(budget_->max_handles, fs_->HandleLimit() / 4);
 }
 
 bool ReadAhead::Nearer::operator()(const Directory* a, const Directory* b) const {
