@@ -176,7 +176,7 @@ std::unique_ptr<Directory> ReadAhead::Open(Directory* parent, const DirEntry* en
 void ReadAhead::NextBlock(Directory* dir) {
   Locked locked(&workers_->mutex_);
   Settle(dir, nullptr);
-  if (dir->current_) budget_->Discount(dir->current_->lines_counted);
+  if (dir->current_) Discount(dir->current_->lines_counted);
   TakeBlock(dir);
 }
 
@@ -185,7 +185,7 @@ void ReadAhead::TakeBlock(Directory* dir) {
   dir->next_ = 0;
   dir->work_ = Directory::kNone;
   if (!dir->current_) return;  // memory ran short: the sweep reads as it goes
-  budget_->Discount(dir->current_->counted);
+  Discount(dir->current_->counted);
   dir->current_->counted = 0;
   dir->ended_ = dir->current_->ended;
   dir->read_error_ = dir->current_->error;
@@ -227,7 +227,7 @@ void ReadAhead::Queue(Directory* dir) {
     return;
   }
   dir->work_ = Directory::kQueued;
-  workers_->WakeWorker();
+  workers_->WakeWorker(queue_.size());
 }
 
 void ReadAhead::QueueBelow(Directory::Block* block) {
@@ -444,6 +444,13 @@ bool ReadAhead::Busy(const Directory* dir) const {
   return false;
 }
 
+void ReadAhead::Discount(size_t cost) {
+  bool full = budget_->bytes >= budget_->max_bytes;
+  budget_->Discount(cost);
+  // Workers that found no room wait for work: there is room again.
+  if (full && budget_->bytes < budget_->max_bytes && !queue_.empty()) workers_->WakeWorker(queue_.size());
+}
+
 void ReadAhead::Forget(Directory* dir) {
   if (dir->forgotten_) return;
   dir->forgotten_ = true;
@@ -457,14 +464,14 @@ void ReadAhead::Forget(Directory* dir) {
   }
   if (dir->last_) Forget(dir->last_.get());
   if (dir->current_) {
-    budget_->Discount(dir->current_->lines_counted);
+    Discount(dir->current_->lines_counted);
     dir->current_->lines_counted = 0;
     for (size_t i = dir->next_; i < dir->current_->items.size(); ++i) {
       if (Directory* below = dir->current_->items[i].below.get()) Forget(below);
     }
   }
   if (dir->ahead_) {
-    budget_->Discount(dir->ahead_->counted + dir->ahead_->lines_counted);
+    Discount(dir->ahead_->counted + dir->ahead_->lines_counted);
     dir->ahead_->counted = dir->ahead_->lines_counted = 0;
     for (Directory::Item& item : dir->ahead_->items) {
       if (item.below) Forget(item.below.get());

@@ -171,6 +171,7 @@ class ReadAhead {
   void Settle(Directory* dir, const CString* path);
   // With the lock.
   void Queue(Directory* dir);
+  void Discount(size_t cost);
   void QueueBelow(Directory::Block* block);
   void Forget(Directory* dir);
   bool Busy(const Directory* dir) const;

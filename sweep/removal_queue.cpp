@@ -38,8 +38,10 @@ void RemovalQueue::Finish() {
   threads_.clear();
 }
 
-void RemovalQueue::WakeWorker() {
-  if (idle_ > 0) work_.WakeOne();
+void RemovalQueue::WakeWorker(size_t waiting) {
+  // Another worker only when the work waiting is more than the busy ones
+  // will soon take: a wake-up is dear, one for nothing dearer.
+  if (idle_ > 0 && waiting > threads_.size() - idle_) work_.WakeOne();
 }
 
 void RemovalQueue::WaitForProgress() {

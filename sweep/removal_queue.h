@@ -48,7 +48,7 @@ class RemovalQueue {
   void Finish();
 
   // What may wait at once: bytes of entries and lines, directories open.
-  static const size_t kMaxWaitingBytes = 512 << 10;
+  static const size_t kMaxWaitingBytes = 2 << 20;
   static const size_t kMaxAheadDirectories = 256;
 
  private:
@@ -59,7 +59,7 @@ class RemovalQueue {
 
   // With mutex_ held: work is there for a worker; the sweep waits until a
   // worker is done with something; a worker is.
-  void WakeWorker();
+  void WakeWorker(size_t waiting);
   void WaitForProgress();
   void Progress();
 
