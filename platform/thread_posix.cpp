@@ -5,6 +5,8 @@
 #include <sched.h>
 #include <unistd.h>
 
+#include <memory>
+
 #include "platform/thread.h"
 
 Mutex::Mutex() : native_(new pthread_mutex_t) {
@@ -48,19 +50,17 @@ void* Run(void* start) {
 }  // namespace
 
 bool Thread::Start(size_t stack_size, void (*body)(void*), void* argument) {
+  // Allocated first: when memory runs out, nothing is left behind.
+  std::unique_ptr<pthread_t> thread(new pthread_t);
+  std::unique_ptr<::Start> start(new ::Start{body, argument});
   pthread_attr_t attributes;
   if (pthread_attr_init(&attributes) != 0) return false;
-  pthread_t* thread = new pthread_t;
-  auto* start = new ::Start{body, argument};
   bool started = pthread_attr_setstacksize(&attributes, stack_size) == 0 &&
-                 pthread_create(thread, &attributes, Run, start) == 0;
+                 pthread_create(thread.get(), &attributes, Run, start.get()) == 0;
   pthread_attr_destroy(&attributes);
-  if (!started) {
-    delete start;
-    delete thread;
-    return false;
-  }
-  native_ = thread;
+  if (!started) return false;
+  start.release();  // the thread's now
+  native_ = thread.release();
   return true;
 }
 

@@ -283,6 +283,8 @@ Listing* ReadAhead::ListingOf(Directory* dir) {
     entry.attributes = dir->attributes_;
     entry.id = dir->id_;
     dir->listing_ = fs_->OpenListing(parent, &entry, path, &dir->open_error_);
+    if (!dir->listing_ && fs_->OutOfHandles(dir->open_error_) && GiveBackHandles())
+      dir->listing_ = fs_->OpenListing(parent, &entry, path, &dir->open_error_);
   }
   return dir->listing_.get();
 }
@@ -515,6 +517,8 @@ bool ReadAhead::GiveBackHandles() {
   Locked locked(&workers_->mutex_);
   // None opened ahead from now on: the outcome is the one-thread sweep's.
   budget_->max_handles = 0;
+  // A worker opening a directory held a descriptor a moment: try again once it is done.
+  bool waited = busy_ > 0;
   while (busy_ > 0) workers_->WaitForProgress();
   size_t before = budget_->handles;
   // Every directory read ahead lies below an entry not yet swept of one of
@@ -532,7 +536,7 @@ bool ReadAhead::GiveBackHandles() {
       }
     }
   }
-  return budget_->handles < before;
+  return waited || budget_->handles < before;
 }
 
 void ReadAhead::GiveBack(Directory* dir) {
