@@ -166,8 +166,15 @@ std::unique_ptr<Directory> ReadAhead::Open(Directory* parent, const DirEntry* en
     }
   }
   if (!opened && *error == 0) {
-    dir->listing_ = fs_->OpenListing(parent ? ListingOf(parent) : nullptr, entry, path, error);
+    dir->listing_ = fs_->OpenListing(parent ? parent->listing() : nullptr, entry, path, error);
     opened = dir->listing_ != nullptr;
+  }
+  // Given back for want of descriptors, it is opened again now that the
+  // sweep is in it, by its name, as the one-thread sweep opens it only now.
+  // What was removed from it ahead is still told as it closes.
+  if (opened && !ListingOf(dir.get())) {
+    *error = dir->open_error_;
+    opened = false;
   }
   // Closed, if it was not opened, without the lock.
   return opened ? std::move(dir) : nullptr;
@@ -270,12 +277,10 @@ void ReadAhead::PathOf(const Directory* dir, CString* path) const {
 }
 
 Listing* ReadAhead::ListingOf(Directory* dir) {
-  // Given back for want of handles, it is opened again by its name, as the
-  // one-thread sweep would open it only now.
   if (dir->released_) {
     dir->released_ = false;
-    Listing* parent = ListingOf(dir->parent_);
-    if (!parent) return nullptr;
+    // The sweep is in its parent: that one is open.
+    Listing* parent = dir->parent_->listing();
     CString path;
     PathOf(dir, &path);
     DirEntry entry;
@@ -299,13 +304,7 @@ void ReadAhead::Run(Directory* dir, const CString* known_path, bool sweep) {
     }
     if (!dir->listing_) {
       Listing* parent = nullptr;
-      if (dir->parent_) {
-        parent = sweep ? ListingOf(dir->parent_) : dir->parent_->listing();
-        if (!parent) {
-          dir->open_error_ = dir->parent_->open_error_ ? dir->parent_->open_error_ : kErrorGone;
-          return;
-        }
-      }
+      if (dir->parent_) parent = dir->parent_->listing();
       DirEntry entry;
       entry.name = dir->name_.c_str();
       entry.attributes = dir->attributes_;
@@ -372,10 +371,7 @@ void ReadAhead::RemoveAhead(Directory* dir, Directory::Block* block, CString* pa
     room += 2 * (path->GetLength() + 1 + length) + kLinesBesidePath;
     longest = std::max(longest, length);
   }
-  if (room == 0) {
-    block->removed = true;
-    return;
-  }
+  if (room == 0) return;
   {
     // Lines wait for the sweep: within the budget, or the files are left
     // for the sweep to remove as it comes to them.
@@ -405,7 +401,6 @@ void ReadAhead::RemoveAhead(Directory* dir, Directory::Block* block, CString* pa
     item.failed = removal.failed;
     removal.failed = false;
   }
-  block->removed = true;
 }
 
 void ReadAhead::Done(Directory* dir, bool worker) {
@@ -544,9 +539,9 @@ void ReadAhead::GiveBack(Directory* dir) {
   for (Directory::Item& item : dir->ahead_->items) {
     if (item.below) GiveBack(item.below.get());
   }
-  // Only one read to its end, its files all gone: nothing more is done
-  // through it but opening what lies below, which opens it again first.
-  if (dir->counted_handle_ && dir->listing_ && dir->ahead_->ended && dir->ahead_->removed) {
+  // Only one read to its end: nothing more is read through it; it is opened
+  // again when the sweep comes to it.
+  if (dir->counted_handle_ && dir->listing_ && dir->ahead_->ended) {
     dir->listing_.reset();
     dir->released_ = true;
     dir->counted_handle_ = false;

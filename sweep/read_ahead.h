@@ -74,7 +74,6 @@ class Directory {
     std::string lines;
     size_t counted = 0;        // in the budget while read ahead
     size_t lines_counted = 0;  // in the budget while it lives
-    bool removed = false;  // every matching file in it removed ahead
     bool ended = false;    // the listing ended after it: read to its end, or failed
     int error = 0;         // why it failed
     // An entry read from the listing when memory ran short, not yet given

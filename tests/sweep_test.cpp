@@ -417,6 +417,35 @@ TEST(SweepTest, AFileGoesBeforeTheSweepPassesIt) {
   }
 }
 
+// A directory read in many blocks, with directories among its files: with
+// workers reading blocks ahead, every entry is met once, in order.
+TEST(SweepTest, ManyBlocksGiveTheOneThreadLines) {
+  auto build = [](VirtualFileSystem* fs) {
+    for (int i = 0; i < 3000; ++i) {
+      std::string name = "entry-with-a-name-long-enough-to-fill-blocks-" + std::to_string(i);
+      if (i % 100 == 7) {
+        fs->AddFile(name + "/inside.bak");
+      } else {
+        fs->AddFile(name + (i % 3 ? ".txt" : ".bak"));
+      }
+    }
+  };
+  VirtualFileSystem alone;
+  build(&alone);
+  Outcome expected = RunZapext(&alone, {"bak"});
+  ASSERT_EQ("removed 1020 files\n\n", expected.output.substr(expected.output.rfind("removed")));
+  for (const ZapextOptions& options : kEngines) {
+    for (int round = 0; round < 5; ++round) {
+      SCOPED_TRACE(std::to_string(options.workers) + " workers, round " + std::to_string(round));
+      VirtualFileSystem fs;
+      build(&fs);
+      Outcome run = RunZapext(&fs, {"bak"}, options);
+      EXPECT_EQ(expected.output, run.output);
+      EXPECT_EQ(alone.Tree(), fs.Tree());
+    }
+  }
+}
+
 // A real listing allocates as it opens; a removal does not.
 class ShortOfMemory : public VirtualFileSystem {
  public:
