@@ -1,5 +1,7 @@
 #include "sweep/removal_queue.h"
 
+#include <sched.h>
+
 #include <new>
 
 #include "sweep/read_ahead.h"
@@ -8,6 +10,9 @@ namespace {
 
 // Workers read listings and remove files; their stacks need little.
 const size_t kWorkerStack = 256 << 10;
+
+// How often a worker without work looks again before it sleeps.
+const int kLooksBeforeSleep = 64;
 
 }  // namespace
 
@@ -45,6 +50,15 @@ void RemovalQueue::WakeWorker(size_t waiting) {
 }
 
 void RemovalQueue::WaitForProgress() {
+  // What the sweep waits for is most often a moment away.
+  if (sweep_looks_ < kLooksBeforeSleep) {
+    ++sweep_looks_;
+    mutex_.Unlock();
+    sched_yield();
+    mutex_.Lock();
+    return;
+  }
+  sweep_looks_ = 0;
   sweep_waits_ = true;
   ready_.Wait(&mutex_);
   sweep_waits_ = false;
@@ -58,8 +72,10 @@ void RemovalQueue::WorkerMain(void* queue) { static_cast<RemovalQueue*>(queue)->
 
 void RemovalQueue::Work() {
   Locked locked(&mutex_);
+  int spins = 0;
   for (;;) {
     if (Directory* dir = stopping_ ? nullptr : ahead_->Take()) {
+      spins = 0;
       mutex_.Unlock();
       ahead_->Run(dir, nullptr, false);
       mutex_.Lock();
@@ -67,6 +83,16 @@ void RemovalQueue::Work() {
       continue;
     }
     if (stopping_) return;
+    // Work comes back soon, most often: a wake-up costs more than a look now
+    // and then, giving way to whatever else runs.
+    if (spins < kLooksBeforeSleep) {
+      ++spins;
+      mutex_.Unlock();
+      sched_yield();
+      mutex_.Lock();
+      continue;
+    }
+    spins = 0;
     ++idle_;
     work_.Wait(&mutex_);
     --idle_;

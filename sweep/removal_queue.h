@@ -73,6 +73,7 @@ class RemovalQueue {
   Budget budget_;
   unsigned idle_ = 0;
   bool sweep_waits_ = false;
+  int sweep_looks_ = 0;
   bool stopping_ = false;
 };
 
