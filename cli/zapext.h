@@ -10,9 +10,9 @@
 #include "platform/file_system.h"
 
 struct ZapextOptions {
-  // Threads that remove the matching files while the sweep goes on; with 0
-  // the sweep removes them itself, one after the other. The output is the
-  // same either way.
+  // Threads that read directories, and remove their matching files, ahead
+  // of the sweep; with 0 the sweep lists and removes alone, one after the
+  // other. The output is the same either way.
   unsigned workers = 0;
   // Whether someone watches the output (a terminal): each file's line is
   // then written before its removal, as the one-thread sweep does, and only
@@ -31,11 +31,11 @@ int ZapextMain(FileSystem* fs, int argc, char** argv, FILE* out,
                const ZapextOptions& options = ZapextOptions());
 
 // The whole process on the machine's file system and standard output: with
-// `workers` removal threads (see ZapextOptions), output buffering, and
+// `workers` worker threads (see ZapextOptions), output buffering, and
 // interruptions handled. Returns the exit status, unless a signal ended the run.
 int RunZapext(int argc, char** argv, unsigned workers);
 
-// How many removal threads the tool runs with on this machine.
+// How many worker threads the tool runs with on this machine.
 unsigned DefaultWorkers();
 
 #endif  // ZAPEXT_CLI_ZAPEXT_H_

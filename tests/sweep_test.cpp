@@ -241,8 +241,8 @@ const SweepCase kSweepCases[] = {
      {"b"}},
 };
 
-// Removal threads change nothing in what the tool prints or leaves, whether
-// they take files by the chunk or, for a watched output, one at a time.
+// Worker threads change nothing in what the tool prints or leaves, whether
+// they remove files ahead of the sweep or, for a watched output, only read.
 const ZapextOptions kEngines[] = {{0, false, nullptr}, {1, false, nullptr}, {3, false, nullptr},
                                   {3, true, nullptr}};
 

@@ -1,6 +1,6 @@
 // An in-memory file system for the tests: a tree of directories and files in
 // which any operation can be made to fail, and which records what was asked.
-// Removal threads may use it while the sweep lists it.
+// Worker threads may list and remove through it while the sweep lists it.
 #ifndef ZAPEXT_TESTS_VIRTUAL_FILE_SYSTEM_H_
 #define ZAPEXT_TESTS_VIRTUAL_FILE_SYSTEM_H_
 
