@@ -65,6 +65,9 @@ class Thread {
 // before any thread starts.
 void ShareOneHeap();
 
+// Lets another thread that is ready run on this processor now, if any is.
+void GiveWay();
+
 // How many processors this process may run on.
 unsigned ProcessorCount();
 

@@ -71,6 +71,8 @@ void Thread::Join() {
   native_ = nullptr;
 }
 
+void GiveWay() { sched_yield(); }
+
 void ShareOneHeap() {
   // glibc gives each thread that allocates a heap of its own, reserving 64
   // MiB of address space for it: under a limit on that, a few threads would

@@ -65,6 +65,8 @@ void Thread::Join() {
   native_ = nullptr;
 }
 
+void GiveWay() { SwitchToThread(); }
+
 // Windows' heap is shared by every thread already.
 void ShareOneHeap() {}
 

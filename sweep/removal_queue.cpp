@@ -1,7 +1,5 @@
 #include "sweep/removal_queue.h"
 
-#include <sched.h>
-
 #include <new>
 
 #include "sweep/read_ahead.h"
@@ -54,7 +52,7 @@ void RemovalQueue::WaitForProgress() {
   if (sweep_looks_ < kLooksBeforeSleep) {
     ++sweep_looks_;
     mutex_.Unlock();
-    sched_yield();
+    GiveWay();
     mutex_.Lock();
     return;
   }
@@ -88,7 +86,7 @@ void RemovalQueue::Work() {
     if (spins < kLooksBeforeSleep) {
       ++spins;
       mutex_.Unlock();
-      sched_yield();
+      GiveWay();
       mutex_.Lock();
       continue;
     }
