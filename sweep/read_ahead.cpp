@@ -68,7 +68,7 @@ bool Directory::Read(DirEntry* entry) {
       error_ = read_error_;
       return false;
     }
-    if (work_ == kNone && (!owner_->workers_ || owner_->stopped_)) {
+    if (owner_->ReadsAsItGoes(this)) {
       // Reading as it goes, straight from the listing, as the one-thread sweep.
       if (listing_->Read(entry)) {
         ++read_;
@@ -178,6 +178,14 @@ std::unique_ptr<Directory> ReadAhead::Open(Directory* parent, const DirEntry* en
   }
   // Closed, if it was not opened, without the lock.
   return opened ? std::move(dir) : nullptr;
+}
+
+bool ReadAhead::ReadsAsItGoes(Directory* dir) {
+  if (!workers_) return true;
+  if (!stopped_) return false;
+  // Stopped, but for a block a worker may still be reading.
+  Locked locked(&workers_->mutex_);
+  return dir->work_ == Directory::kNone;
 }
 
 void ReadAhead::NextBlock(Directory* dir) {

@@ -161,7 +161,9 @@ class ReadAhead {
 
   void ReadBlock(Directory* dir, Directory::Block* block);
   void RemoveAhead(Directory* dir, Directory::Block* block, CString* path);
-  // For the sweep: the next block of `dir`, read ahead or read now.
+  // For the sweep: whether `dir` is read straight from its listing, with no
+  // block read ahead or to come; else its next block, read ahead or read now.
+  bool ReadsAsItGoes(Directory* dir);
   void NextBlock(Directory* dir);
   // With the lock: the block read ahead becomes the one the sweep reads.
   void TakeBlock(Directory* dir);
