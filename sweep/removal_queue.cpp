@@ -9,7 +9,7 @@ namespace {
 // Workers read listings and remove files; their stacks need little.
 const size_t kWorkerStack = 256 << 10;
 
-// How often a worker without work looks again before it sleeps.
+// How often a thread waiting looks again before it sleeps.
 const int kLooksBeforeSleep = 64;
 
 }  // namespace
@@ -47,16 +47,22 @@ void RemovalQueue::WakeWorker(size_t waiting) {
   if (idle_ > 0 && waiting > threads_.size() - idle_) work_.WakeOne();
 }
 
-void RemovalQueue::WaitForProgress() {
-  // What the sweep waits for is most often a moment away.
-  if (sweep_looks_ < kLooksBeforeSleep) {
-    ++sweep_looks_;
-    mutex_.Unlock();
-    GiveWay();
-    mutex_.Lock();
-    return;
+bool RemovalQueue::LookAgain(int* looks) {
+  // What a thread waits for is most often a moment away: on these machines
+  // a wake-up costs more than a few looks, giving way to whatever else runs.
+  if (*looks >= kLooksBeforeSleep) {
+    *looks = 0;
+    return false;
   }
-  sweep_looks_ = 0;
+  ++*looks;
+  mutex_.Unlock();
+  GiveWay();
+  mutex_.Lock();
+  return true;
+}
+
+void RemovalQueue::WaitForProgress() {
+  if (LookAgain(&sweep_looks_)) return;
   sweep_waits_ = true;
   ready_.Wait(&mutex_);
   sweep_waits_ = false;
@@ -70,10 +76,10 @@ void RemovalQueue::WorkerMain(void* queue) { static_cast<RemovalQueue*>(queue)->
 
 void RemovalQueue::Work() {
   Locked locked(&mutex_);
-  int spins = 0;
+  int looks = 0;
   for (;;) {
     if (Directory* dir = stopping_ ? nullptr : ahead_->Take()) {
-      spins = 0;
+      looks = 0;
       mutex_.Unlock();
       ahead_->Run(dir, nullptr, false);
       mutex_.Lock();
@@ -81,16 +87,7 @@ void RemovalQueue::Work() {
       continue;
     }
     if (stopping_) return;
-    // Work comes back soon, most often: a wake-up costs more than a look now
-    // and then, giving way to whatever else runs.
-    if (spins < kLooksBeforeSleep) {
-      ++spins;
-      mutex_.Unlock();
-      GiveWay();
-      mutex_.Lock();
-      continue;
-    }
-    spins = 0;
+    if (LookAgain(&looks)) continue;
     ++idle_;
     work_.Wait(&mutex_);
     --idle_;

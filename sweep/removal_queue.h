@@ -62,6 +62,9 @@ class RemovalQueue {
   void WakeWorker(size_t waiting);
   void WaitForProgress();
   void Progress();
+  // With mutex_ held: gives way and takes the lock again, true, unless
+  // `*looks` says it is time to sleep.
+  bool LookAgain(int* looks);
 
   ReadAhead* ahead_;
   std::vector<std::unique_ptr<Thread>> threads_;
