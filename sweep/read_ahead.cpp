@@ -372,9 +372,10 @@ void ReadAhead::RemoveAhead(Directory* dir, Directory::Block* block, CString* pa
   // could not be told.
   size_t room = 0;
   size_t longest = 0;
-  for (const Directory::Item& item : block->items) {
+  for (Directory::Item& item : block->items) {
     const char* name = block->names.data() + item.name;
     if ((item.attributes & kAttrDirectory) || !MatchesExtension(name, wanted_)) continue;
+    item.matches = true;
     size_t length = strlen(name);
     room += 2 * (path->GetLength() + 1 + length) + kLinesBesidePath;
     longest = std::max(longest, length);
@@ -400,7 +401,7 @@ void ReadAhead::RemoveAhead(Directory* dir, Directory::Block* block, CString* pa
     DirEntry entry;
     entry.name = block->names.data() + item.name;
     entry.attributes = item.attributes;
-    if ((item.attributes & kAttrDirectory) || !MatchesExtension(entry.name, wanted_)) continue;
+    if (!item.matches) continue;
     if (removal.Interrupted()) return;
     item.lines = block->lines.size();
     bool counts = RemoveMatchedFile(&removal, dir->listing(), path, entry);

@@ -65,6 +65,7 @@ class Directory {
     std::unique_ptr<Directory> below;  // a directory the sweep will enter
     size_t lines = 0;                  // where its lines start in the block's
     size_t lines_end = 0;
+    bool matches = false;  // a file whose extension is the one wanted
     Outcome outcome = kNotRemoved;
     bool failed = false;
   };
