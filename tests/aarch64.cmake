@@ -16,10 +16,15 @@ elseif(NOT ZAPEXT_QEMU_AARCH64)
   set(aarch64_missing "no arm64 scenarios: no qemu-aarch64-static to run the program")
 endif()
 set(aarch64_dir ${CMAKE_CURRENT_BINARY_DIR}/aarch64)
+# qemu opens the program itself, with the rights of the user it runs as: for
+# the scenarios run as nobody, a copy outside the build tree, which may lie
+# in a folder only root can enter (as the wine prefix does).
+string(MD5 aarch64_key "${CMAKE_CURRENT_BINARY_DIR}")
+set(aarch64_program /tmp/zapext-aarch64-${aarch64_key}/zapext)
 
 add_executable(zapext_e2e_aarch64 e2e_test.cpp)
 target_link_libraries(zapext_e2e_aarch64 PRIVATE zapext_e2e_support GTest::gtest_main)
-target_compile_definitions(zapext_e2e_aarch64 PRIVATE ZAPEXT_BINARY="${aarch64_dir}/static/zapext"
+target_compile_definitions(zapext_e2e_aarch64 PRIVATE ZAPEXT_BINARY="${aarch64_program}"
   ZAPEXT_EMULATOR="${ZAPEXT_QEMU_AARCH64}" ZAPEXT_RUNNER_MISSING="${aarch64_missing}")
 gtest_discover_tests(zapext_e2e_aarch64 TEST_PREFIX Aarch64.)
 
@@ -38,4 +43,10 @@ ExternalProject_Add(zapext_aarch64
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""
   BUILD_BYPRODUCTS ${aarch64_dir}/static/zapext)
+ExternalProject_Add_Step(zapext_aarch64 reachable
+  COMMAND ${CMAKE_COMMAND} -E make_directory /tmp/zapext-aarch64-${aarch64_key}
+  COMMAND chmod 755 /tmp/zapext-aarch64-${aarch64_key}
+  COMMAND ${CMAKE_COMMAND} -E copy ${aarch64_dir}/static/zapext ${aarch64_program}
+  DEPENDEES build
+  ALWAYS ON)
 add_dependencies(zapext_e2e_aarch64 zapext_aarch64)
