@@ -383,11 +383,13 @@ void LinkRace(const Runner& runner, bool directories, int sweeps) {
   launch.environment = runner.environment;
   launch.cwd = work;
   launch.output = base + "/output";
+  // What the runner itself says (wine, qemu) when a run fails.
+  launch.errors = base + "/errors";
   std::string under_link = runner.separator + link + runner.separator;
   Racer racer(work, [&](long) {
     return renameat2(AT_FDCWD, real.c_str(), AT_FDCWD, link.c_str(), RENAME_EXCHANGE) == 0;
   });
-  int done = 0, counted = 0, swapped = 0, lost = 0;
+  int done = 0, counted = 0, swapped = 0, lost = 0, unstarted = 0;
   for (HangGuard guard; (counted < sweeps || swapped < kSwappedSeen) && !lost &&
                         !guard.Tripped("racing, too few sweeps met the swapped state");
        ++done) {
@@ -395,7 +397,18 @@ void LinkRace(const Runner& runner, bool directories, int sweeps) {
     int status = Wait(Start(launch));
     racer.Pause();
     std::string output = ReadAll(launch.output);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << ":\n" << output;
+    // The tool writes a line before it ends with 1. Ending so without a
+    // byte, the run never reached it: wine failed to start it, which under
+    // load it has done about once in thousands of runs. That is no outcome
+    // of the race; a few are allowed, and told.
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 1 && output.empty() && unstarted < 3) {
+      ++unstarted;
+      printf("[ figures ] the runner did not start the tool (status 1, no output): %s\n",
+             ReadAll(launch.errors).c_str());
+    } else {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+          << status << ":\n" << output << "standard error:\n" << ReadAll(launch.errors);
+    }
     if (racer.Done() > swaps) {
       ++counted;
       struct stat other;
