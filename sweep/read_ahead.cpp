@@ -15,6 +15,10 @@ namespace {
 // memory of one of a thousand.
 const size_t kBlockBytes = 16 << 10;
 
+// What a block's first allocation holds: most directories are no larger.
+const size_t kItemsAtOnce = 64;
+const size_t kNameAtOnce = 16;
+
 // What a directory waiting in the queue costs there: a node of the set.
 const size_t kQueuedBytes = 6 * sizeof(void*);
 
@@ -155,7 +159,7 @@ std::unique_ptr<Directory> ReadAhead::Open(Directory* parent, const DirEntry* en
       --budget_->handles;
       dir->counted_handle_ = false;
     }
-    opened = dir->listing_ || dir->released_;
+    opened = dir->listing_ || dir->released_ || dir->finished_;
     if (!opened) {
       *error = dir->open_error_;
       // Memory ran short as it was opened: it is opened as it comes, below.
@@ -172,7 +176,7 @@ std::unique_ptr<Directory> ReadAhead::Open(Directory* parent, const DirEntry* en
   // Given back for want of descriptors, it is opened again now that the
   // sweep is in it, by its name, as the one-thread sweep opens it only now.
   // What was removed from it ahead is still told as it closes.
-  if (opened && !ListingOf(dir.get())) {
+  if (opened && !dir->finished_ && !ListingOf(dir.get())) {
     *error = dir->open_error_;
     opened = false;
   }
@@ -242,7 +246,7 @@ void ReadAhead::Queue(Directory* dir) {
     return;
   }
   dir->work_ = Directory::kQueued;
-  workers_->WakeWorker(queue_.size());
+  workers_->WakeWorker(queue_.size() - 1);
 }
 
 void ReadAhead::QueueBelow(Directory::Block* block) {
@@ -255,6 +259,11 @@ Directory* ReadAhead::Take() {
   if (!workers_ || stopped_ || queue_.empty()) return nullptr;
   if (interrupted_ && interrupted_->load(std::memory_order_relaxed)) return nullptr;
   if (budget_->bytes >= budget_->max_bytes) return nullptr;
+  // The only piece waiting is the sweep's next: it reads that one itself,
+  // as it comes to it, rather than wait for a hand-over. Along a chain of
+  // directories, where each is found only once its parent is read, nothing
+  // is handed over at all.
+  if (queue_.size() < 2) return nullptr;
   Directory* dir = *queue_.begin();
   bool opens = !dir->listing_ && !dir->taken_;
   if (opens && budget_->handles >= budget_->max_handles) return nullptr;
@@ -327,17 +336,44 @@ void ReadAhead::Run(Directory* dir, const CString* known_path, bool sweep) {
       dir->open_error_ = 0;
     }
     dir->ahead_.reset(new Directory::Block);
-    ReadBlock(dir, dir->ahead_.get());
+    ReadBlock(dir, dir->ahead_.get(), !sweep);
     // A block the sweep reads itself it reads as it goes: its files are
     // removed as it comes to them.
     if (remove_ahead_ && !sweep) RemoveAhead(dir, dir->ahead_.get(), &built);
+    // Nothing left that the sweep would do through it: closed now, on the
+    // thread that read it. What the system keeps for a reading is freed
+    // fastest where it was made, and the descriptor is free sooner.
+    if (!sweep && Finished(*dir->ahead_)) {
+      dir->listing_.reset();
+      dir->finished_ = true;
+    }
   } catch (const std::bad_alloc&) {
     // What was read stays; the rest is the sweep's, as it goes.
     stopped_ = true;
   }
 }
 
-void ReadAhead::ReadBlock(Directory* dir, Directory::Block* block) {
+bool ReadAhead::Finished(const Directory::Block& block) const {
+  if (!block.ended || block.held) return false;
+  for (const Directory::Item& item : block.items) {
+    // A directory to open through it, or a file to remove through it.
+    if (item.below) return false;
+    bool left = remove_ahead_ ? item.matches && item.outcome == Directory::kNotRemoved
+                              : !(item.attributes & kAttrDirectory) &&
+                                    MatchesExtension(block.names.data() + item.name, wanted_);
+    if (left) return false;
+  }
+  return true;
+}
+
+void ReadAhead::ReadBlock(Directory* dir, Directory::Block* block, bool ahead) {
+  // Ahead of the sweep, room for a directory of common size at once,
+  // rather than growing into it step by step. The sweep's own blocks stay
+  // as small as they can: one is held at every level it is in.
+  if (ahead) {
+    block->items.reserve(kItemsAtOnce);
+    block->names.reserve(kItemsAtOnce * kNameAtOnce);
+  }
   DirEntry entry;
   while (block->names.size() < kBlockBytes) {
     if (!dir->listing_->Read(&entry)) {
@@ -454,7 +490,7 @@ void ReadAhead::Discount(size_t cost) {
   bool full = budget_->bytes >= budget_->max_bytes;
   budget_->Discount(cost);
   // Workers that found no room wait for work: there is room again.
-  if (full && budget_->bytes < budget_->max_bytes && !queue_.empty()) workers_->WakeWorker(queue_.size());
+  if (full && budget_->bytes < budget_->max_bytes && !queue_.empty()) workers_->WakeWorker(queue_.size() - 1);
 }
 
 void ReadAhead::Forget(Directory* dir) {

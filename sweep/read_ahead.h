@@ -102,6 +102,7 @@ class Directory {
   int open_error_ = 0;
   bool counted_handle_ = false;  // its listing counts in the budget
   bool released_ = false;        // its listing closed to give a handle back
+  bool finished_ = false;  // its listing closed: read to its end, nothing left to do through it
 
   Work work_ = kNone;  // the reading of its next block
   uint32_t read_ = 0;  // entries read from the listing: where that block starts
@@ -160,7 +161,9 @@ class ReadAhead {
  private:
   friend class Directory;
 
-  void ReadBlock(Directory* dir, Directory::Block* block);
+  void ReadBlock(Directory* dir, Directory::Block* block, bool ahead);
+  // Whether the sweep, once at `block`, needs nothing more of its listing.
+  bool Finished(const Directory::Block& block) const;
   void RemoveAhead(Directory* dir, Directory::Block* block, CString* path);
   // For the sweep: whether `dir` is read straight from its listing, with no
   // block read ahead or to come; else its next block, read ahead or read now.

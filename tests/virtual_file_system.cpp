@@ -26,11 +26,13 @@ namespace {
 class VirtualListing : public Listing {
  public:
   VirtualListing(VirtualFileSystem::Node* node, std::string text, std::atomic<int>* open_count,
-                 std::atomic<int>* closed_count, std::pair<size_t, int> fail_after)
+                 std::atomic<int>* closed_count, std::thread::id sweep_thread,
+                 std::pair<size_t, int> fail_after)
       : node(node),
         text(std::move(text)),
         open_count_(open_count),
         closed_count_(closed_count),
+        sweep_thread_(sweep_thread),
         fail_after_(fail_after) {
     entries_.push_back({".", kAttrDirectory});
     entries_.push_back({"..", kAttrDirectory});
@@ -39,7 +41,7 @@ class VirtualListing : public Listing {
   }
   ~VirtualListing() override {
     --*open_count_;
-    ++*closed_count_;
+    if (std::this_thread::get_id() == sweep_thread_) ++*closed_count_;
   }
 
   bool Read(DirEntry* entry) override {
@@ -65,6 +67,7 @@ class VirtualListing : public Listing {
   int error_ = 0;
   std::atomic<int>* open_count_;
   std::atomic<int>* closed_count_;
+  std::thread::id sweep_thread_;
   std::pair<size_t, int> fail_after_;
 };
 
@@ -165,7 +168,7 @@ std::unique_ptr<Listing> VirtualFileSystem::OpenListing(Listing* parent, const D
   }
   auto fail = read_errors.find(node->path);
   std::unique_ptr<Listing> listing(new VirtualListing(
-      node, text, &open_listings, &closed_listings,
+      node, text, &open_listings, &closed_by_sweep, sweep_thread,
       fail == read_errors.end() ? std::make_pair(size_t(0), 0) : fail->second));
   max_open_listings = std::max(max_open_listings, open_listings.load());
   return listing;

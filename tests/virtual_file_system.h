@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -39,7 +40,10 @@ class VirtualFileSystem : public FileSystem {
 
   // What the tool asked for.
   std::atomic<int> open_listings{0};
-  std::atomic<int> closed_listings{0};
+  // Closed on the thread that made this file system: the sweep's, in the
+  // tests; the workers close what they are done with as well.
+  std::atomic<int> closed_by_sweep{0};
+  const std::thread::id sweep_thread = std::this_thread::get_id();
   int max_open_listings = 0;
   std::vector<std::string> removals;  // every removal attempt, by path below the root
 
