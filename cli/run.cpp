@@ -44,7 +44,7 @@ unsigned DefaultWorkers() {
 
 int RunZapext(int argc, char** argv, unsigned workers) {
   runtime_terminate = std::set_terminate(FlushAndTerminate);
-  ShareOneHeap();
+  SetUpHeaps();
   // Into a file or a pipe the lines go out in large blocks. A terminal keeps
   // the runtime's own buffering, which writes each line as it comes, so a
   // person sees each file as it goes.

@@ -60,10 +60,23 @@ class Thread {
   void* native_ = nullptr;
 };
 
-// Has every thread of the process allocate from one heap. The tool's
-// threads allocate little and seldom; called where the process is set up,
-// before any thread starts.
-void ShareOneHeap();
+// How the calling thread has spent its time so far, in seconds: working on
+// a processor, and ready to work but waiting for one; with the time on a
+// clock that only goes forward. The rest it was blocked: in the system, or
+// waiting for another thread.
+struct ThreadTime {
+  double working = 0;
+  double ready = 0;
+  double clock = 0;
+};
+// False where the system cannot tell the work to a fraction of a
+// millisecond; where it cannot tell `ready`, that stays 0.
+bool TimeThread(ThreadTime* time);
+
+// Has every thread of the process allocate from one heap where the address
+// space is limited, each from its own elsewhere; called where the process
+// is set up, before any thread starts.
+void SetUpHeaps();
 
 // Lets another thread that is ready run on this processor now, if any is.
 void GiveWay();

@@ -1,8 +1,12 @@
 #ifdef __linux__  // elsewhere malloc.h may be missing, or an error to include
 #include <malloc.h>
 #endif
+#include <fcntl.h>
+#include <stdio.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/resource.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <memory>
@@ -73,12 +77,53 @@ void Thread::Join() {
 
 void GiveWay() { sched_yield(); }
 
-void ShareOneHeap() {
+bool TimeThread(ThreadTime* time) {
+  struct timespec now;
+  if (clock_gettime(CLOCK_MONOTONIC, &now) != 0) return false;
+  time->clock = now.tv_sec + now.tv_nsec / 1e9;
+#ifdef __linux__
+  // Linux tells the time spent on a processor and waiting for one.
+  int fd = open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    char text[96];
+    ssize_t length = read(fd, text, sizeof text - 1);
+    close(fd);
+    unsigned long long working, ready;
+    if (length > 0) {
+      text[length] = '\0';
+      if (sscanf(text, "%llu %llu", &working, &ready) == 2) {
+        time->working = working / 1e9;
+        time->ready = ready / 1e9;
+        return true;
+      }
+    }
+  }
+#endif
+#ifdef CLOCK_THREAD_CPUTIME_ID
+  struct timespec used;
+  if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used) != 0) return false;
+  time->working = used.tv_sec + used.tv_nsec / 1e9;
+  time->ready = 0;
+  return true;
+#else
+  return false;
+#endif
+}
+
+void SetUpHeaps() {
   // glibc gives each thread that allocates a heap of its own, reserving 64
   // MiB of address space for it: under a limit on that, a few threads would
-  // leave the sweep no room to allocate at all.
+  // leave the sweep no room to allocate at all. There they share one heap;
+  // elsewhere each keeps its own, and nobody waits for the allocator's lock.
 #ifdef M_ARENA_MAX  // glibc's
-  mallopt(M_ARENA_MAX, 1);
+  const int resources[] = {RLIMIT_AS, RLIMIT_DATA};
+  for (int resource : resources) {
+    struct rlimit limit;
+    if (getrlimit(resource, &limit) != 0 || limit.rlim_cur != RLIM_INFINITY) {
+      mallopt(M_ARENA_MAX, 1);
+      return;
+    }
+  }
 #endif
 }
 

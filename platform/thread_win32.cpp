@@ -67,8 +67,12 @@ void Thread::Join() {
 
 void GiveWay() { SwitchToThread(); }
 
+// GetThreadTimes counts in the scheduler's ticks, some 15 ms: too coarse
+// to tell a thread that waits from one that works.
+bool TimeThread(ThreadTime*) { return false; }
+
 // Windows' heap is shared by every thread already.
-void ShareOneHeap() {}
+void SetUpHeaps() {}
 
 unsigned ProcessorCount() {
   SYSTEM_INFO info;

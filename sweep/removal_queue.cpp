@@ -1,5 +1,7 @@
 #include "sweep/removal_queue.h"
 
+#include <algorithm>
+#include <chrono>
 #include <new>
 
 #include "sweep/read_ahead.h"
@@ -12,20 +14,73 @@ const size_t kWorkerStack = 256 << 10;
 // How often a thread waiting looks again before it sleeps.
 const int kLooksBeforeSleep = 64;
 
+// A worker times the pieces of work it does back to back, a millisecond's
+// worth or this many, to tell whether it is blocked or works.
+const int kTimedPieces = 32;
+const std::chrono::microseconds kTimedSpan(1000);
+
 }  // namespace
+
+// Pieces of work a worker did one after the other, and how long they took:
+// on the clock, and on the processor.
+struct RemovalQueue::Timing {
+  int pieces = 0;
+  bool timed = false;
+  ThreadTime start;
+  std::chrono::steady_clock::time_point started;
+  double worked = 0, blocked = 0;
+
+  void Start() {
+    if (pieces > 0) return;
+    timed = TimeThread(&start);
+    started = std::chrono::steady_clock::now();
+  }
+  // True when another run of pieces has been timed.
+  bool End() {
+    if (++pieces < kTimedPieces && std::chrono::steady_clock::now() - started < kTimedSpan)
+      return false;
+    pieces = 0;
+    ThreadTime now;
+    if (!timed || !TimeThread(&now)) return false;
+    worked = now.working - start.working;
+    blocked = now.clock - start.clock - worked - (now.ready - start.ready);
+    return true;
+  }
+};
 
 RemovalQueue::RemovalQueue(unsigned workers, ReadAhead* ahead) : ahead_(ahead) {
   budget_.max_bytes = kMaxWaitingBytes;
   budget_.max_handles = kMaxAheadDirectories;
+  ThreadTime unused;
+  adapts_ = TimeThread(&unused);
+  least_active_ = ProcessorCount();
+  // Where the system cannot time a thread, all of them work from the start.
+  active_ = adapts_ && least_active_ < workers ? least_active_ : workers;
+  Locked locked(&mutex_);
   try {
     threads_.reserve(workers);
-    for (unsigned i = 0; i < workers; ++i) {
-      std::unique_ptr<Thread> thread(new Thread);
-      if (!thread->Start(kWorkerStack, WorkerMain, this)) break;
-      threads_.push_back(std::move(thread));
-    }
+    most_workers_ = workers;
   } catch (const std::bad_alloc&) {
-    // As many as memory allows; none, and the sweep works alone.
+    // None, and the sweep works alone.
+  }
+  // The others start when they are wanted.
+  while (threads_.size() < std::min(active_, most_workers_) && StartWorker()) {
+  }
+}
+
+bool RemovalQueue::StartWorker() {
+  try {
+    std::unique_ptr<Thread> thread(new Thread);
+    if (!thread->Start(kWorkerStack, WorkerMain, this)) {
+      most_workers_ = static_cast<unsigned>(threads_.size());
+      return false;
+    }
+    threads_.push_back(std::move(thread));  // within what was reserved
+    return true;
+  } catch (const std::bad_alloc&) {
+    // As many as memory allows.
+    most_workers_ = static_cast<unsigned>(threads_.size());
+    return false;
   }
 }
 
@@ -44,7 +99,23 @@ void RemovalQueue::Finish() {
 void RemovalQueue::WakeWorker(size_t waiting) {
   // Another worker only when the work waiting is more than the busy ones
   // will soon take: a wake-up is dear, one for nothing dearer.
-  if (idle_ > 0 && waiting > threads_.size() - idle_) work_.WakeOne();
+  size_t busy = threads_.size() - idle_;
+  if (idle_ > 0 && waiting > busy && busy < active_) work_.WakeOne();
+}
+
+void RemovalQueue::Adapt(const Timing& timing) {
+  // A worker blocked longer than it works leaves a processor free: twice
+  // as many keep more requests in flight. One that is hardly blocked shares
+  // the processors with the others, and one fewer does as much.
+  if (timing.blocked > timing.worked && active_ < most_workers_ && !stopping_) {
+    unsigned wanted = std::min(2 * active_, most_workers_);
+    while (threads_.size() < wanted && StartWorker()) {
+    }
+    active_ = std::min(wanted, static_cast<unsigned>(threads_.size()));
+    work_.WakeAll();
+  } else if (4 * timing.blocked < timing.worked && active_ > least_active_) {
+    --active_;
+  }
 }
 
 bool RemovalQueue::LookAgain(int* looks) {
@@ -77,17 +148,27 @@ void RemovalQueue::WorkerMain(void* queue) { static_cast<RemovalQueue*>(queue)->
 void RemovalQueue::Work() {
   Locked locked(&mutex_);
   int looks = 0;
+  Timing timing;
   for (;;) {
-    if (Directory* dir = stopping_ ? nullptr : ahead_->Take()) {
+    Directory* dir = nullptr;
+    if (!stopping_ && working_ < active_) dir = ahead_->Take();
+    if (dir) {
       looks = 0;
+      ++working_;
       mutex_.Unlock();
+      timing.Start();
       ahead_->Run(dir, nullptr, false);
+      bool timed = timing.End();
       mutex_.Lock();
+      --working_;
       ahead_->Done(dir, true);
+      if (timed) Adapt(timing);
       continue;
     }
+    timing.pieces = 0;  // only work done back to back is timed
     if (stopping_) return;
-    if (LookAgain(&looks)) continue;
+    // One beyond those that may work at once has nothing to look for.
+    if (working_ < active_ && LookAgain(&looks)) continue;
     ++idle_;
     work_.Wait(&mutex_);
     --idle_;

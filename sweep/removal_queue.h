@@ -41,7 +41,7 @@ class RemovalQueue {
   RemovalQueue(const RemovalQueue&) = delete;
   RemovalQueue& operator=(const RemovalQueue&) = delete;
 
-  // How many workers could be started (0: the sweep must work alone).
+  // How many workers have started (0: the sweep must work alone).
   unsigned workers() const { return static_cast<unsigned>(threads_.size()); }
 
   // Stops the threads once the work at hand is done.
@@ -54,8 +54,15 @@ class RemovalQueue {
  private:
   friend class ReadAhead;
 
+  struct Timing;
+
+  // With mutex_ held: starts one more worker, false when none could start.
+  bool StartWorker();
   static void WorkerMain(void* queue);
   void Work();
+  // With mutex_ held: sets how many may work at once from how a worker's
+  // last pieces of work went.
+  void Adapt(const Timing& timing);
 
   // With mutex_ held: work is there for a worker; the sweep waits until a
   // worker is done with something; a worker is.
@@ -75,6 +82,13 @@ class RemovalQueue {
   // Under mutex_:
   Budget budget_;
   unsigned idle_ = 0;
+  // How many workers may work at once: as many as there are processors,
+  // and more while they wait for the file system.
+  unsigned active_ = 0;
+  unsigned most_workers_ = 0;  // started as they are wanted
+  unsigned least_active_ = 1;
+  bool adapts_ = false;
+  unsigned working_ = 0;
   bool sweep_waits_ = false;
   int sweep_looks_ = 0;
   bool stopping_ = false;
