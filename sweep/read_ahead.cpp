@@ -259,11 +259,11 @@ Directory* ReadAhead::Take() {
   if (!workers_ || stopped_ || queue_.empty()) return nullptr;
   if (interrupted_ && interrupted_->load(std::memory_order_relaxed)) return nullptr;
   if (budget_->bytes >= budget_->max_bytes) return nullptr;
-  // The only piece waiting is the sweep's next: it reads that one itself,
-  // as it comes to it, rather than wait for a hand-over. Along a chain of
-  // directories, where each is found only once its parent is read, nothing
-  // is handed over at all.
-  if (queue_.size() < 2) return nullptr;
+  // The only piece waiting is the sweep's next. Unless the file system
+  // makes the workers wait, the sweep reads it itself, as it comes to it,
+  // sooner than through a hand-over: along a chain of directories, where
+  // each is found only once its parent is read, nothing is handed over.
+  if (queue_.size() < 2 && !workers_->blocked_) return nullptr;
   Directory* dir = *queue_.begin();
   bool opens = !dir->listing_ && !dir->taken_;
   if (opens && budget_->handles >= budget_->max_handles) return nullptr;

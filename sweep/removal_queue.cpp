@@ -54,8 +54,10 @@ RemovalQueue::RemovalQueue(unsigned workers, ReadAhead* ahead) : ahead_(ahead) {
   ThreadTime unused;
   adapts_ = TimeThread(&unused);
   least_active_ = ProcessorCount();
-  // Where the system cannot time a thread, all of them work from the start.
+  // Where the system cannot time a thread, all of them work from the start,
+  // as if they waited.
   active_ = adapts_ && least_active_ < workers ? least_active_ : workers;
+  blocked_ = !adapts_;
   Locked locked(&mutex_);
   try {
     threads_.reserve(workers);
@@ -105,10 +107,13 @@ void RemovalQueue::WakeWorker(size_t waiting) {
 
 void RemovalQueue::Adapt(const Timing& timing) {
   // A worker blocked longer than it works leaves a processor free: twice
-  // as many keep more requests in flight. One that is hardly blocked shares
-  // the processors with the others, and one fewer does as much.
-  if (timing.blocked > timing.worked && active_ < most_workers_ && !stopping_) {
-    unsigned wanted = std::min(2 * active_, most_workers_);
+  // as many keep more requests in flight, and all of them where it is
+  // blocked most of the time. One that is hardly blocked shares the
+  // processors with the others, and one fewer does as much.
+  blocked_ = timing.blocked > timing.worked;
+  if (blocked_ && active_ < most_workers_ && !stopping_) {
+    unsigned wanted = timing.blocked > 4 * timing.worked ? most_workers_ : 2 * active_;
+    wanted = std::min(wanted, most_workers_);
     while (threads_.size() < wanted && StartWorker()) {
     }
     active_ = std::min(wanted, static_cast<unsigned>(threads_.size()));

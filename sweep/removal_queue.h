@@ -89,6 +89,7 @@ class RemovalQueue {
   unsigned least_active_ = 1;
   bool adapts_ = false;
   unsigned working_ = 0;
+  bool blocked_ = false;  // the workers wait for the file system more than they work
   bool sweep_waits_ = false;
   int sweep_looks_ = 0;
   bool stopping_ = false;
