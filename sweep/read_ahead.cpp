@@ -217,7 +217,20 @@ void ReadAhead::Settle(Directory* dir, const CString* path) {
     queue_.erase(dir);
     dir->work_ = Directory::kNone;
   }
-  while (dir->work_ == Directory::kBusy) workers_->WaitForProgress();
+  while (dir->work_ == Directory::kBusy) {
+    // Waiting for a worker, the sweep does a worker's share meanwhile:
+    // where the processors, not the file system, hold the workers back,
+    // a piece is a moment's work.
+    Directory* other = workers_->blocked_ ? nullptr : Take();
+    if (!other) {
+      workers_->WaitForProgress();
+      continue;
+    }
+    workers_->mutex_.Unlock();
+    Run(other, nullptr, false);
+    workers_->mutex_.Lock();
+    Done(other, true);
+  }
   if (dir->work_ == Directory::kNone) {
     // Nobody has taken it: the sweep reads it itself.
     dir->work_ = Directory::kBusy;
