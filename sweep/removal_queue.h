@@ -82,8 +82,8 @@ class RemovalQueue {
   // Under mutex_:
   Budget budget_;
   unsigned idle_ = 0;
-  // How many workers may work at once: as many as there are processors,
-  // and more while they wait for the file system.
+  // How many workers may work at once: one for each processor but the
+  // sweep's, and more while they wait for the file system.
   unsigned active_ = 0;
   unsigned most_workers_ = 0;  // started as they are wanted
   unsigned least_active_ = 1;
