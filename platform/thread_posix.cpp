@@ -101,10 +101,10 @@ bool TimeThread(ThreadTime* time) {
     char text[96];
     ssize_t length = read(fd, text, sizeof text - 1);
     close(fd);
-    unsigned long long working, ready;
+    unsigned long long ready;
     if (length > 0) {
       text[length] = '\0';
-      if (sscanf(text, "%llu %llu", &working, &ready) == 2) time->ready = ready / 1e9;
+      if (sscanf(text, "%*s %llu", &ready) == 1) time->ready = ready / 1e9;
     }
   }
 #endif

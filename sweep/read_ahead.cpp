@@ -259,7 +259,7 @@ void ReadAhead::Queue(Directory* dir) {
     return;
   }
   dir->work_ = Directory::kQueued;
-  workers_->WakeWorker(queue_.size() - 1);
+  workers_->WakeWorker(ForWorkers());
 }
 
 void ReadAhead::QueueBelow(Directory::Block* block) {
@@ -268,15 +268,19 @@ void ReadAhead::QueueBelow(Directory::Block* block) {
   }
 }
 
-Directory* ReadAhead::Take() {
-  if (!workers_ || stopped_ || queue_.empty()) return nullptr;
-  if (interrupted_ && interrupted_->load(std::memory_order_relaxed)) return nullptr;
-  if (budget_->bytes >= budget_->max_bytes) return nullptr;
+size_t ReadAhead::ForWorkers() const {
   // The only piece waiting is the sweep's next. Unless the file system
   // makes the workers wait, the sweep reads it itself, as it comes to it,
   // sooner than through a hand-over: along a chain of directories, where
   // each is found only once its parent is read, nothing is handed over.
-  if (queue_.size() < 2 && !workers_->blocked_) return nullptr;
+  if (queue_.size() < 2 && !workers_->blocked_) return 0;
+  return queue_.size();
+}
+
+Directory* ReadAhead::Take() {
+  if (!workers_ || stopped_ || ForWorkers() == 0) return nullptr;
+  if (interrupted_ && interrupted_->load(std::memory_order_relaxed)) return nullptr;
+  if (budget_->bytes >= budget_->max_bytes) return nullptr;
   Directory* dir = *queue_.begin();
   bool opens = !dir->listing_ && !dir->taken_;
   if (opens && budget_->handles >= budget_->max_handles) return nullptr;
@@ -503,7 +507,7 @@ void ReadAhead::Discount(size_t cost) {
   bool full = budget_->bytes >= budget_->max_bytes;
   budget_->Discount(cost);
   // Workers that found no room wait for work: there is room again.
-  if (full && budget_->bytes < budget_->max_bytes && !queue_.empty()) workers_->WakeWorker(queue_.size() - 1);
+  if (full && budget_->bytes < budget_->max_bytes) workers_->WakeWorker(ForWorkers());
 }
 
 void ReadAhead::Forget(Directory* dir) {

@@ -176,6 +176,8 @@ class ReadAhead {
   void Settle(Directory* dir, const CString* path);
   // With the lock.
   void Queue(Directory* dir);
+  // With the lock: how many pieces waiting a worker may take.
+  size_t ForWorkers() const;
   void Discount(size_t cost);
   void QueueBelow(Directory::Block* block);
   void Forget(Directory* dir);

@@ -52,15 +52,15 @@ RemovalQueue::RemovalQueue(unsigned workers, ReadAhead* ahead) : ahead_(ahead) {
   budget_.max_bytes = kMaxWaitingBytes;
   budget_.max_handles = kMaxAheadDirectories;
   ThreadTime unused;
-  adapts_ = TimeThread(&unused);
+  bool adapts = TimeThread(&unused);
   // The sweep has a processor of its own, and reads ahead too while it
   // waits for a worker: the workers start with the others.
   unsigned processors = ProcessorCount();
   least_active_ = processors > 1 ? processors - 1 : 1;
   // Where the system cannot time a thread, all of them work from the start,
   // as if they waited.
-  active_ = adapts_ && least_active_ < workers ? least_active_ : workers;
-  blocked_ = !adapts_;
+  active_ = adapts && least_active_ < workers ? least_active_ : workers;
+  blocked_ = !adapts;
   Locked locked(&mutex_);
   try {
     threads_.reserve(workers);

@@ -87,7 +87,6 @@ class RemovalQueue {
   unsigned active_ = 0;
   unsigned most_workers_ = 0;  // started as they are wanted
   unsigned least_active_ = 1;
-  bool adapts_ = false;
   unsigned working_ = 0;
   bool blocked_ = false;  // the workers wait for the file system more than they work
   bool sweep_waits_ = false;
