@@ -16,7 +16,8 @@
 Mutex::Mutex() : native_(new pthread_mutex_t) {
   pthread_mutexattr_t kind;
   pthread_mutexattr_init(&kind);
-#ifdef PTHREAD_MUTEX_ADAPTIVE_NP  // glibc's
+// glibc's adaptive kind is an enumerator; this macro comes with it.
+#ifdef PTHREAD_ADAPTIVE_MUTEX_INITIALIZER_NP
   // It is held for moments: a thread that finds it taken spins a little
   // before it sleeps, as a sleep and a wake-up cost far more.
   pthread_mutexattr_settype(&kind, PTHREAD_MUTEX_ADAPTIVE_NP);
@@ -87,10 +88,8 @@ void GiveWay() { sched_yield(); }
 
 bool TimeThread(ThreadTime* time) {
 #ifdef CLOCK_THREAD_CPUTIME_ID
-  struct timespec now, used;
-  if (clock_gettime(CLOCK_MONOTONIC, &now) != 0 || clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used) != 0)
-    return false;
-  time->clock = now.tv_sec + now.tv_nsec / 1e9;
+  struct timespec used;
+  if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used) != 0) return false;
   time->working = used.tv_sec + used.tv_nsec / 1e9;
   time->ready = 0;
 #ifdef __linux__
