@@ -61,13 +61,11 @@ class Thread {
 };
 
 // How the calling thread has spent its time so far, in seconds: working on
-// a processor, and ready to work but waiting for one; with the time on a
-// clock that only goes forward. The rest it was blocked: in the system, or
-// waiting for another thread.
+// a processor, and ready to work but waiting for one. The rest of its time
+// it was blocked: in the system, or waiting for another thread.
 struct ThreadTime {
   double working = 0;
   double ready = 0;
-  double clock = 0;
 };
 // False where the system cannot tell the work to a fraction of a
 // millisecond; where it cannot tell `ready`, that stays 0.

@@ -21,29 +21,36 @@ const std::chrono::microseconds kTimedSpan(1000);
 
 }  // namespace
 
-// Pieces of work a worker did one after the other, and how long they took:
-// on the clock, and on the processor.
+// Pieces of work a worker did, and how long they took: on the clock, and on
+// the processor. A window of them stays open across the waits between
+// pieces, so the thread is timed twice a window, not twice a wait: reading
+// its times costs system calls. What it spends looking for work between
+// pieces counts as work, which only leans towards fewer workers.
 struct RemovalQueue::Timing {
-  int pieces = 0;
+  int pieces = 0;  // in the window open; none is open at 0
   bool timed = false;
   ThreadTime start;
-  std::chrono::steady_clock::time_point started;
+  std::chrono::steady_clock::duration in_pieces{};
+  std::chrono::steady_clock::time_point piece;
   double worked = 0, blocked = 0;
 
   void Start() {
-    if (pieces > 0) return;
-    timed = TimeThread(&start);
-    started = std::chrono::steady_clock::now();
+    if (pieces == 0) {
+      timed = TimeThread(&start);
+      in_pieces = {};
+    }
+    piece = std::chrono::steady_clock::now();
   }
-  // True when another run of pieces has been timed.
+  // True when another window has been timed.
   bool End() {
-    if (++pieces < kTimedPieces && std::chrono::steady_clock::now() - started < kTimedSpan)
-      return false;
+    in_pieces += std::chrono::steady_clock::now() - piece;
+    if (++pieces < kTimedPieces && in_pieces < kTimedSpan) return false;
     pieces = 0;
     ThreadTime now;
     if (!timed || !TimeThread(&now)) return false;
     worked = now.working - start.working;
-    blocked = now.clock - start.clock - worked - (now.ready - start.ready);
+    blocked = std::chrono::duration<double>(in_pieces).count() - worked -
+              (now.ready - start.ready);
     return true;
   }
 };
@@ -173,7 +180,6 @@ void RemovalQueue::Work() {
       if (timed) Adapt(timing);
       continue;
     }
-    timing.pieces = 0;  // only work done back to back is timed
     if (stopping_) return;
     // One beyond those that may work at once has nothing to look for.
     if (working_ < active_ && LookAgain(&looks)) continue;
