@@ -241,14 +241,6 @@ void ReadAhead::Settle(Directory* dir, const CString* path) {
   }
 }
 
-void ReadAhead::Stop() {
-  stopped_ = true;
-  if (!workers_) return;
-  Locked locked(&workers_->mutex_);
-  for (Directory* dir : queue_) dir->work_ = Directory::kNone;
-  queue_.clear();
-}
-
 void ReadAhead::Queue(Directory* dir) {
   if (stopped_) return;
   try {

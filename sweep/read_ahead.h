@@ -139,11 +139,6 @@ class ReadAhead {
   std::unique_ptr<Directory> Open(Directory* parent, const DirEntry* entry, const CString& path,
                                   int* error);
 
-  // Memory ran short, or the sweep was interrupted: nothing more is read
-  // ahead. What was removed ahead still has its lines written, in order, as
-  // the sweep's directories close.
-  void Stop();
-
   // Files removed ahead whose lines were written as their directories closed
   // behind an interrupted sweep.
   uint32_t removed_late() const { return removed_late_; }
