@@ -20,28 +20,17 @@
 
 #include "platform/code_page_win32.h"
 #include "platform/file_system.h"
+#include "platform/gone.h"
 #include "platform/reparse_point.h"
 
 namespace {
 
 const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 const ACCESS_MASK kListAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-const NTSTATUS kStatusDeletePending = static_cast<NTSTATUS>(0xC0000056);
-
-// Codes that say there is nothing (any more) to act on under that name.
-bool IsGone(DWORD error) {
-  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
-         error == ERROR_DIRECTORY || error == ERROR_DELETE_PENDING;
-}
-
-int Outcome(DWORD error) { return IsGone(error) ? kErrorGone : static_cast<int>(error); }
 
 DWORD ErrorOf(NTSTATUS status) {
   if (NT_SUCCESS(status)) return 0;
-  // Another process is removing it: as good as gone. ntdll's own mapping
-  // would make that "access denied".
-  if (status == kStatusDeletePending) return ERROR_DELETE_PENDING;
-  return RtlNtStatusToDosError(status);
+  return Win32Error(static_cast<uint32_t>(status), RtlNtStatusToDosError(status));
 }
 
 // Information about an open file, and changes to it, straight from ntdll:
@@ -179,7 +168,7 @@ int OpenFile(Listing* dir, const char* name, const CString& path, ACCESS_MASK ac
              HANDLE* file) {
   // Only what the ANSI functions could reach, so every path printed is usable.
   if (TooLong(path, 0)) return ERROR_FILENAME_EXCED_RANGE;
-  return Outcome(OpenInside(dir, name, access, FILE_NON_DIRECTORY_FILE, file));
+  return GoneOrError(OpenInside(dir, name, access, FILE_NON_DIRECTORY_FILE, file));
 }
 
 DWORD SetAttributesOf(HANDLE file, DWORD attributes) {
@@ -265,7 +254,7 @@ class Win32FileSystem : public FileSystem {
       }
     }
     if (code != 0) {
-      *error = Outcome(code);
+      *error = GoneOrError(code);
       return nullptr;
     }
     return std::unique_ptr<Listing>(new Win32Listing(dir));
@@ -276,7 +265,7 @@ class Win32FileSystem : public FileSystem {
     HANDLE file;
     if (int error = OpenFile(dir, name, path, FILE_WRITE_ATTRIBUTES, &file)) return error;
     HandleCloser closer{file};
-    return static_cast<int>(SetAttributesOf(file, attributes));
+    return GoneOrError(SetAttributesOf(file, attributes));
   }
 
   int RemoveFile(Listing* dir, const char* name, const CString& path) override {
@@ -288,7 +277,7 @@ class Win32FileSystem : public FileSystem {
       error = OpenFile(dir, name, path, DELETE | FILE_READ_ATTRIBUTES, &file);
     if (error) return error;
     HandleCloser closer{file};
-    return static_cast<int>(RemoveOpenFile(file));
+    return GoneOrError(RemoveOpenFile(file));
   }
 
 };
