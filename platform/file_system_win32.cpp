@@ -23,6 +23,12 @@
 #include "platform/gone.h"
 #include "platform/reparse_point.h"
 
+// Lists a directory's entries; ntdll has it, winternl.h does not declare it.
+extern "C" NTSYSAPI NTSTATUS NTAPI NtQueryDirectoryFile(
+    HANDLE file, HANDLE event, PIO_APC_ROUTINE apc, PVOID apc_context, PIO_STATUS_BLOCK io,
+    PVOID entries, ULONG length, FILE_INFORMATION_CLASS kind, BOOLEAN single_entry,
+    PUNICODE_STRING mask, BOOLEAN restart);
+
 namespace {
 
 const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -90,13 +96,17 @@ class Win32Listing : public Listing {
   bool Fill() {
     if (ended_) return false;
     if (!block_) block_.reset(new ULONGLONG[kBlockBytes / sizeof(ULONGLONG)]);
-    if (GetFileInformationByHandleEx(dir_, FileIdBothDirectoryInfo, block_.get(), kBlockBytes)) {
+    // Through ntdll: kernel32 would make a directory being removed "access
+    // denied", which its status tells apart.
+    IO_STATUS_BLOCK io;
+    DWORD error = ErrorOf(NtQueryDirectoryFile(dir_, nullptr, nullptr, nullptr, &io, block_.get(),
+                                               kBlockBytes, FileIdBothDirectoryInformation, FALSE,
+                                               nullptr, FALSE));
+    if (error == 0) {
       next_ = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(block_.get());
       return true;
     }
-    // A drive root with nothing in it has no first entry to give.
-    DWORD error = GetLastError();
-    error_ = error == ERROR_NO_MORE_FILES || error == ERROR_FILE_NOT_FOUND ? 0 : error;
+    error_ = ListingError(error);
     ended_ = true;
     block_.reset();  // the handle stays for removals; the entries are done
     return false;

@@ -11,6 +11,7 @@
 // Win32 error codes and NTSTATUS values, as Windows numbers them.
 const uint32_t kWin32FileNotFound = 2;         // ERROR_FILE_NOT_FOUND
 const uint32_t kWin32PathNotFound = 3;         // ERROR_PATH_NOT_FOUND
+const uint32_t kWin32NoMoreFiles = 18;         // ERROR_NO_MORE_FILES
 const uint32_t kWin32NotADirectory = 267;      // ERROR_DIRECTORY
 const uint32_t kWin32DeletePending = 303;      // ERROR_DELETE_PENDING
 const uint32_t kNtDeletePending = 0xC0000056;  // STATUS_DELETE_PENDING
@@ -31,6 +32,14 @@ inline int GoneOrError(uint32_t error) {
   bool gone = error == kWin32FileNotFound || error == kWin32PathNotFound ||
               error == kWin32NotADirectory || error == kWin32DeletePending;
   return gone ? kErrorGone : static_cast<int>(error);
+}
+
+// What a listing that stopped on the Win32 code `error` reports: 0 at its
+// end (a drive root with nothing in it has not even a first entry: "not
+// found"), and when the directory is gone; else the code.
+inline int ListingError(uint32_t error) {
+  return error == kWin32NoMoreFiles || GoneOrError(error) == kErrorGone ? 0
+                                                                         : static_cast<int>(error);
 }
 
 #endif  // ZAPEXT_PLATFORM_GONE_H_

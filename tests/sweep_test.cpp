@@ -233,25 +233,32 @@ const SweepCase kSweepCases[] = {
        fs->AddFile("pending/a.bak");
        fs->AddFile("path/b.bak");
        fs->AddFile("file/c.bak");
+       fs->AddFile("ending/d.bak");
+       fs->AddFile("ending/e.bak");
        fs->open_errors["pending"] = GoneOrError(Win32Error(kNtDeletePending, 5));
        fs->open_errors["path"] = GoneOrError(kWin32PathNotFound);
        fs->open_errors["file"] = GoneOrError(kWin32NotADirectory);
+       fs->read_errors["ending"] = {3, ListingError(Win32Error(kNtDeletePending, 5))};
      },
      {"bak"},
-     "removed 0 files\n\n",
+     "removing /work/ending/d.bak\n"
+     "removed 1 files\n\n",
      0,
-     {"pending/", "pending/a.bak", "path/", "path/b.bak", "file/", "file/c.bak"}},
+     {"pending/", "pending/a.bak", "path/", "path/b.bak", "file/", "file/c.bak", "ending/",
+      "ending/e.bak"}},
     {"Windows: access denied stays a failure, for a file and a directory",
      [](VirtualFileSystem* fs) {
        fs->AddFile("a.bak");
        fs->AddFile("locked/b.bak");
        fs->remove_errors["a.bak"] = GoneOrError(Win32Error(0xC0000022, 5));  // STATUS_ACCESS_DENIED
        fs->open_errors["locked"] = GoneOrError(5);
+       fs->read_errors[""] = {4, ListingError(5)};  // ".", "..", a.bak, locked
      },
      {"bak"},
      "removing /work/a.bak\n"
      "Unable to remove /work/a.bak, error 5\n"
      "Unable to list /work/locked, error 5\n"
+     "Unable to list /work, error 5\n"
      "removed 0 files\n\n",
      2,
      {"a.bak", "locked/", "locked/b.bak"}},
