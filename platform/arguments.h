@@ -10,6 +10,7 @@
 // when the tool's text cannot hold it exactly: on Windows, a character of
 // the wide command line that the ANSI code page lacks (the runtime's argv
 // would hold a look-alike, best fit's choice); `text` then shows it as '?'.
+// On Windows also when the wide command line cannot be had (out of memory).
 int ArgumentText(char** argv, int index, CString* text);
 
 #endif  // ZAPEXT_PLATFORM_ARGUMENTS_H_

@@ -30,9 +30,13 @@ int ArgumentText(char** argv, int index, CString* text) {
   wchar_t** wide = nullptr;
   wchar_t** environment = nullptr;
   StartupInfo info = {0};
-  if (__wgetmainargs(&argc, &wide, &environment, 0, &info) != 0 || index >= argc) {
+  int parsed = __wgetmainargs(&argc, &wide, &environment, 0, &info);
+  if (parsed != 0 || index >= argc) {
+    // No wide word: the runtime ran out of memory, or its parse found fewer
+    // words than argv's, best fit having made a quote of a character the
+    // code page lacks. argv's word may be a look-alike, so it is refused.
     *text = CString(argv[index]);
-    return 0;
+    return parsed != 0 ? ERROR_NOT_ENOUGH_MEMORY : ERROR_NO_UNICODE_TRANSLATION;
   }
   std::string exact;
   int length = static_cast<int>(wcslen(wide[index]));

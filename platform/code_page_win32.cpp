@@ -31,8 +31,7 @@ void AnsiText(const wchar_t* wide, int length, std::string* text) {
   text->clear();
   std::string one;
   for (int at = 0; at < length;) {
-    int units = at + 1 < length && IS_HIGH_SURROGATE(wide[at]) && IS_LOW_SURROGATE(wide[at + 1])
-                    ? 2 : 1;
+    int units = CharacterUnits(wide + at, length - at);
     if (ConvertExactly(wide + at, units, &one)) {
       *text += one;
     } else {
@@ -40,6 +39,10 @@ void AnsiText(const wchar_t* wide, int length, std::string* text) {
     }
     at += units;
   }
+}
+
+int CharacterUnits(const wchar_t* wide, int length) {
+  return length > 1 && IS_HIGH_SURROGATE(wide[0]) && IS_LOW_SURROGATE(wide[1]) ? 2 : 1;
 }
 
 int WideLength(const char* text, int length) {

@@ -15,6 +15,10 @@ bool ConvertExactly(const wchar_t* wide, int length, std::string* text);
 // exactly becomes '?', which no name the tool acts on may hold.
 void AnsiText(const wchar_t* wide, int length, std::string* text);
 
+// How many UTF-16 units the character that `wide` starts with takes, of
+// the `length` there: 2 for a surrogate pair, else 1.
+int CharacterUnits(const wchar_t* wide, int length);
+
 // How many UTF-16 units `length` bytes of ANSI text make: the unit in which
 // Windows counts a path against MAX_PATH.
 int WideLength(const char* text, int length);

@@ -20,28 +20,23 @@
 
 #include "platform/code_page_win32.h"
 #include "platform/file_system.h"
+#include "platform/gone.h"
 #include "platform/reparse_point.h"
+
+// Lists a directory's entries; ntdll has it, winternl.h does not declare it.
+extern "C" NTSYSAPI NTSTATUS NTAPI NtQueryDirectoryFile(
+    HANDLE file, HANDLE event, PIO_APC_ROUTINE apc, PVOID apc_context, PIO_STATUS_BLOCK io,
+    PVOID entries, ULONG length, FILE_INFORMATION_CLASS kind, BOOLEAN single_entry,
+    PUNICODE_STRING mask, BOOLEAN restart);
 
 namespace {
 
 const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 const ACCESS_MASK kListAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-const NTSTATUS kStatusDeletePending = static_cast<NTSTATUS>(0xC0000056);
-
-// Codes that say there is nothing (any more) to act on under that name.
-bool IsGone(DWORD error) {
-  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
-         error == ERROR_DIRECTORY || error == ERROR_DELETE_PENDING;
-}
-
-int Outcome(DWORD error) { return IsGone(error) ? kErrorGone : static_cast<int>(error); }
 
 DWORD ErrorOf(NTSTATUS status) {
   if (NT_SUCCESS(status)) return 0;
-  // Another process is removing it: as good as gone. ntdll's own mapping
-  // would make that "access denied".
-  if (status == kStatusDeletePending) return ERROR_DELETE_PENDING;
-  return RtlNtStatusToDosError(status);
+  return Win32Error(static_cast<uint32_t>(status), RtlNtStatusToDosError(status));
 }
 
 // Information about an open file, and changes to it, straight from ntdll:
@@ -101,13 +96,17 @@ class Win32Listing : public Listing {
   bool Fill() {
     if (ended_) return false;
     if (!block_) block_.reset(new ULONGLONG[kBlockBytes / sizeof(ULONGLONG)]);
-    if (GetFileInformationByHandleEx(dir_, FileIdBothDirectoryInfo, block_.get(), kBlockBytes)) {
+    // Through ntdll: kernel32 would make a directory being removed "access
+    // denied", which its status tells apart.
+    IO_STATUS_BLOCK io;
+    DWORD error = ErrorOf(NtQueryDirectoryFile(dir_, nullptr, nullptr, nullptr, &io, block_.get(),
+                                               kBlockBytes, FileIdBothDirectoryInformation, FALSE,
+                                               nullptr, FALSE));
+    if (error == 0) {
       next_ = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(block_.get());
       return true;
     }
-    // A drive root with nothing in it has no first entry to give.
-    DWORD error = GetLastError();
-    error_ = error == ERROR_NO_MORE_FILES || error == ERROR_FILE_NOT_FOUND ? 0 : error;
+    error_ = ListingError(error);
     ended_ = true;
     block_.reset();  // the handle stays for removals; the entries are done
     return false;
@@ -179,7 +178,7 @@ int OpenFile(Listing* dir, const char* name, const CString& path, ACCESS_MASK ac
              HANDLE* file) {
   // Only what the ANSI functions could reach, so every path printed is usable.
   if (TooLong(path, 0)) return ERROR_FILENAME_EXCED_RANGE;
-  return Outcome(OpenInside(dir, name, access, FILE_NON_DIRECTORY_FILE, file));
+  return GoneOrError(OpenInside(dir, name, access, FILE_NON_DIRECTORY_FILE, file));
 }
 
 DWORD SetAttributesOf(HANDLE file, DWORD attributes) {
@@ -265,7 +264,7 @@ class Win32FileSystem : public FileSystem {
       }
     }
     if (code != 0) {
-      *error = Outcome(code);
+      *error = GoneOrError(code);
       return nullptr;
     }
     return std::unique_ptr<Listing>(new Win32Listing(dir));
@@ -276,7 +275,7 @@ class Win32FileSystem : public FileSystem {
     HANDLE file;
     if (int error = OpenFile(dir, name, path, FILE_WRITE_ATTRIBUTES, &file)) return error;
     HandleCloser closer{file};
-    return static_cast<int>(SetAttributesOf(file, attributes));
+    return GoneOrError(SetAttributesOf(file, attributes));
   }
 
   int RemoveFile(Listing* dir, const char* name, const CString& path) override {
@@ -288,7 +287,7 @@ class Win32FileSystem : public FileSystem {
       error = OpenFile(dir, name, path, DELETE | FILE_READ_ATTRIBUTES, &file);
     if (error) return error;
     HandleCloser closer{file};
-    return static_cast<int>(RemoveOpenFile(file));
+    return GoneOrError(RemoveOpenFile(file));
   }
 
 };

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/zapext.h"
+#include "platform/gone.h"
 #include "platform/reparse_point.h"
 #include "sweep/sweep.h"
 #include "tests/virtual_file_system.h"
@@ -208,6 +209,59 @@ const SweepCase kSweepCases[] = {
      "removed 0 files\n\n",
      0,
      {"d/", "d/a.bak"}},
+    // Windows: what its failures tell the sweep (platform/gone.h).
+    {"Windows: files being removed, or removed, elsewhere are neither counted nor reported",
+     [](VirtualFileSystem* fs) {
+       fs->AddFile("pending.bak");
+       fs->AddFile("deleted.bak");
+       fs->AddFile("missing.bak");
+       fs->AddFile("r.bak", kReadOnly);
+       fs->remove_errors["pending.bak"] = GoneOrError(Win32Error(kNtDeletePending, 5));
+       fs->remove_errors["deleted.bak"] = GoneOrError(Win32Error(kNtFileDeleted, 5));
+       fs->remove_errors["missing.bak"] = GoneOrError(kWin32FileNotFound);
+       fs->attribute_errors["r.bak"] = GoneOrError(kWin32DeletePending);
+     },
+     {"bak"},
+     "removing /work/pending.bak\n"
+     "removing /work/deleted.bak\n"
+     "removing /work/missing.bak\n"
+     "removed 0 files\n\n",
+     0,
+     {"pending.bak", "deleted.bak", "missing.bak", "r.bak"}},
+    {"Windows: directories being removed, or gone, are passed over silently",
+     [](VirtualFileSystem* fs) {
+       fs->AddFile("pending/a.bak");
+       fs->AddFile("path/b.bak");
+       fs->AddFile("file/c.bak");
+       fs->AddFile("ending/d.bak");
+       fs->AddFile("ending/e.bak");
+       fs->open_errors["pending"] = GoneOrError(Win32Error(kNtDeletePending, 5));
+       fs->open_errors["path"] = GoneOrError(kWin32PathNotFound);
+       fs->open_errors["file"] = GoneOrError(kWin32NotADirectory);
+       fs->read_errors["ending"] = {3, ListingError(Win32Error(kNtDeletePending, 5))};
+     },
+     {"bak"},
+     "removing /work/ending/d.bak\n"
+     "removed 1 files\n\n",
+     0,
+     {"pending/", "pending/a.bak", "path/", "path/b.bak", "file/", "file/c.bak", "ending/",
+      "ending/e.bak"}},
+    {"Windows: access denied stays a failure, for a file and a directory",
+     [](VirtualFileSystem* fs) {
+       fs->AddFile("a.bak");
+       fs->AddFile("locked/b.bak");
+       fs->remove_errors["a.bak"] = GoneOrError(Win32Error(0xC0000022, 5));  // STATUS_ACCESS_DENIED
+       fs->open_errors["locked"] = GoneOrError(5);
+       fs->read_errors[""] = {4, ListingError(5)};  // ".", "..", a.bak, locked
+     },
+     {"bak"},
+     "removing /work/a.bak\n"
+     "Unable to remove /work/a.bak, error 5\n"
+     "Unable to list /work/locked, error 5\n"
+     "Unable to list /work, error 5\n"
+     "removed 0 files\n\n",
+     2,
+     {"a.bak", "locked/", "locked/b.bak"}},
     {"directory links are never entered nor removed",
      [](VirtualFileSystem* fs) {
        fs->AddDirectory("link.bak", kDirLink);

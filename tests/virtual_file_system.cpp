@@ -45,7 +45,8 @@ class VirtualListing : public Listing {
   }
 
   bool Read(DirEntry* entry) override {
-    if (next_ == fail_after_.first && fail_after_.second != 0) {
+    // A code of 0 ends the listing early without a failure: the directory went.
+    if (next_ == fail_after_.first && (fail_after_.first != 0 || fail_after_.second != 0)) {
       error_ = fail_after_.second;
       return false;
     }

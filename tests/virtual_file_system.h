@@ -32,7 +32,8 @@ class VirtualFileSystem : public FileSystem {
   // Failures to inject, by path below the root ("" is the root itself).
   int current_directory_error = 0;
   std::map<std::string, int> open_errors;
-  std::map<std::string, std::pair<size_t, int>> read_errors;  // after n entries
+  // After n entries; a code of 0 ends the listing there without a failure.
+  std::map<std::string, std::pair<size_t, int>> read_errors;
   std::map<std::string, int> attribute_errors;
   std::map<std::string, int> remove_errors;
   // Removed by "someone else" between listing and removal.
