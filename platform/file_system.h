@@ -76,6 +76,10 @@ class FileSystem {
   virtual std::unique_ptr<Listing> OpenListing(Listing* parent, const DirEntry* entry,
                                                const CString& path, int* error) = 0;
 
+  // Whether OpenListing uses `path`; where it does not, it may be given an
+  // empty text.
+  virtual bool OpensByPath() const { return true; }
+
   // Whether `error`, from OpenListing, says the process holds as many open
   // directories as it may.
   virtual bool OutOfHandles(int error) const { return (void)error, false; }

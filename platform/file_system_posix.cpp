@@ -98,6 +98,9 @@ class PosixFileSystem : public FileSystem {
     return std::unique_ptr<Listing>(new PosixListing(fd));
   }
 
+  // Each directory is opened relative to its parent.
+  bool OpensByPath() const override { return false; }
+
   bool OutOfHandles(int error) const override { return error == EMFILE || error == ENFILE; }
 
   size_t HandleLimit() const override {

@@ -19,6 +19,11 @@ const size_t kBlockBytes = 16 << 10;
 const size_t kItemsAtOnce = 64;
 const size_t kNameAtOnce = 16;
 
+// Spare blocks kept at most, and the room one may keep.
+const size_t kSpareBlocks = 32;
+const size_t kSpareItems = 4 * kItemsAtOnce;
+const size_t kSpareBytes = 4 << 10;
+
 // What a directory waiting in the queue costs there: a node of the set.
 const size_t kQueuedBytes = 6 * sizeof(void*);
 
@@ -48,6 +53,15 @@ size_t Directory::Block::Cost() const {
     if (item.below) cost += sizeof(Directory) + item.below->name_.capacity() + kQueuedBytes;
   }
   return cost;
+}
+
+void Directory::Block::Clear() {
+  names.clear();
+  items.clear();
+  lines.clear();
+  counted = lines_counted = 0;
+  ended = held = false;
+  error = 0;
 }
 
 bool Directory::Read(DirEntry* entry) {
@@ -110,6 +124,11 @@ void ReadAhead::Start(RemovalQueue* workers, bool remove_ahead) {
   // The sweep's own levels need the rest: a quarter of what the process may
   // hold is read ahead at most.
   budget_->max_handles = std::min(budget_->max_handles, fs_->HandleLimit() / 4);
+  try {
+    spare_.reserve(kSpareBlocks);
+  } catch (const std::bad_alloc&) {
+    // Then none are kept.
+  }
 }
 
 bool ReadAhead::Nearer::operator()(const Directory* a, const Directory* b) const {
@@ -200,6 +219,7 @@ void ReadAhead::NextBlock(Directory* dir) {
 }
 
 void ReadAhead::TakeBlock(Directory* dir) {
+  if (dir->current_) Spare(&dir->current_);
   dir->current_ = std::move(dir->ahead_);
   dir->next_ = 0;
   dir->work_ = Directory::kNone;
@@ -283,7 +303,27 @@ Directory* ReadAhead::Take() {
     ++budget_->handles;
     dir->counted_handle_ = true;
   }
+  dir->fresh_ = SpareBlock();
   return dir;
+}
+
+void ReadAhead::Spare(std::unique_ptr<Directory::Block>* block) {
+  Directory::Block* b = block->get();
+  if (spare_.size() == spare_.capacity() || b->items.capacity() < kItemsAtOnce ||
+      b->items.capacity() > kSpareItems || b->names.capacity() > kSpareBytes)
+    return;
+  b->Clear();
+  if (b->lines.capacity() > kSpareBytes) std::string().swap(b->lines);
+  budget_->Count(b->Cost() + b->lines.capacity());
+  spare_.push_back(std::move(*block));  // within what was reserved
+}
+
+std::unique_ptr<Directory::Block> ReadAhead::SpareBlock() {
+  if (spare_.empty()) return nullptr;
+  std::unique_ptr<Directory::Block> block = std::move(spare_.back());
+  spare_.pop_back();
+  Discount(block->Cost() + block->lines.capacity());
+  return block;
 }
 
 void ReadAhead::PathOf(const Directory* dir, CString* path) const {
@@ -322,12 +362,11 @@ Listing* ReadAhead::ListingOf(Directory* dir) {
 
 void ReadAhead::Run(Directory* dir, const CString* known_path, bool sweep) {
   try {
+    // The text is built only where it is used: where the platform opens
+    // by it, or for the lines of files removed ahead.
     CString built;
-    const CString* path = known_path;
-    if (!path) {
-      PathOf(dir, &built);
-      path = &built;
-    }
+    const CString* path = known_path ? known_path : &built;
+    if (!known_path && fs_->OpensByPath()) PathOf(dir, &built);
     if (!dir->listing_) {
       Listing* parent = nullptr;
       if (dir->parent_) parent = dir->parent_->listing();
@@ -344,7 +383,10 @@ void ReadAhead::Run(Directory* dir, const CString* known_path, bool sweep) {
       if (!dir->listing_) return;
       dir->open_error_ = 0;
     }
-    dir->ahead_.reset(new Directory::Block);
+    if (dir->fresh_)
+      dir->ahead_ = std::move(dir->fresh_);
+    else
+      dir->ahead_.reset(new Directory::Block);
     ReadBlock(dir, dir->ahead_.get(), !sweep);
     // A block the sweep reads itself it reads as it goes: its files are
     // removed as it comes to them.
@@ -376,18 +418,17 @@ bool ReadAhead::Finished(const Directory::Block& block) const {
 }
 
 void ReadAhead::ReadBlock(Directory* dir, Directory::Block* block, bool ahead) {
-  // Ahead of the sweep, room for a directory of common size at once,
-  // rather than growing into it step by step. The sweep's own blocks stay
-  // as small as they can: one is held at every level it is in.
-  if (ahead) {
-    block->items.reserve(kItemsAtOnce);
-    block->names.reserve(kItemsAtOnce * kNameAtOnce);
-  }
+  // Room for a directory of common size at once, rather than growing into
+  // it step by step. The sweep's own blocks are cut to size once read: one
+  // is held at every level it is in.
+  block->items.reserve(kItemsAtOnce);
+  block->names.reserve(kItemsAtOnce * kNameAtOnce);
   DirEntry entry;
   while (block->names.size() < kBlockBytes) {
     if (!dir->listing_->Read(&entry)) {
       block->ended = true;
       block->error = dir->listing_->error();
+      if (!ahead) FitToSize(block);
       return;
     }
     try {
@@ -412,20 +453,29 @@ void ReadAhead::ReadBlock(Directory* dir, Directory::Block* block, bool ahead) {
   }
 }
 
+void ReadAhead::FitToSize(Directory::Block* block) {
+  if (2 * block->items.size() < block->items.capacity()) block->items.shrink_to_fit();
+  if (2 * block->names.size() < block->names.capacity()) block->names.shrink_to_fit();
+}
+
 void ReadAhead::RemoveAhead(Directory* dir, Directory::Block* block, CString* path) {
   // The lines of every file are given room first: no file is removed that
   // could not be told.
   size_t room = 0;
+  size_t matches = 0;
   size_t longest = 0;
   for (Directory::Item& item : block->items) {
     const char* name = block->names.data() + item.name;
     if ((item.attributes & kAttrDirectory) || !MatchesExtension(name, wanted_)) continue;
     item.matches = true;
     size_t length = strlen(name);
-    room += 2 * (path->GetLength() + 1 + length) + kLinesBesidePath;
+    room += 2 * length;
+    ++matches;
     longest = std::max(longest, length);
   }
-  if (room == 0) return;
+  if (matches == 0) return;
+  if (path->GetLength() == 0) PathOf(dir, path);
+  room += matches * (2 * (path->GetLength() + 1) + kLinesBesidePath);
   {
     // Lines wait for the sweep: within the budget, or the files are left
     // for the sweep to remove as it comes to them.
@@ -470,6 +520,7 @@ void ReadAhead::Done(Directory* dir, bool worker) {
     dir->open_error_ = 0;
     dir->work_ = Directory::kNone;
   }
+  if (dir->fresh_) Spare(&dir->fresh_);  // not read into: the directory did not open
   if (dir->ahead_) {
     dir->ahead_->counted = dir->ahead_->Cost() + (dir->listing_ ? dir->listing_->Cost() : 0);
     budget_->Count(dir->ahead_->counted);
@@ -538,6 +589,10 @@ void ReadAhead::Close(Directory* dir) {
     while (Busy(dir)) workers_->WaitForProgress();
     Forget(dir);
     if (deepest_ == dir) deepest_ = dir->parent_;
+    // Swept to its end: nothing of it is told late.
+    if (dir->current_ && dir->ended_ && dir->next_ == dir->current_->items.size() &&
+        !dir->current_->held)
+      Spare(&dir->current_);
   }
   // Left behind an interrupted sweep: files removed ahead are told still.
   WriteLate(dir);

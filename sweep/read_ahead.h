@@ -82,6 +82,8 @@ class Directory {
     bool held = false;
     DirEntry held_entry;
     size_t Cost() const;
+    // Empty again, its room kept.
+    void Clear();
   };
   enum Work : uint8_t { kNone, kQueued, kBusy, kDone };
 
@@ -114,6 +116,7 @@ class Directory {
   size_t next_ = 0;                 // its next entry
   bool from_block_ = false;         // the entry given last came from it
   std::unique_ptr<Block> ahead_;    // the next block, read ahead
+  std::unique_ptr<Block> fresh_;    // a spare one to read it into
   std::unique_ptr<Directory> last_;  // the subdirectory given last
 };
 
@@ -157,6 +160,7 @@ class ReadAhead {
   friend class Directory;
 
   void ReadBlock(Directory* dir, Directory::Block* block, bool ahead);
+  static void FitToSize(Directory::Block* block);
   // Whether the sweep, once at `block`, needs nothing more of its listing.
   bool Finished(const Directory::Block& block) const;
   void RemoveAhead(Directory* dir, Directory::Block* block, CString* path);
@@ -178,6 +182,10 @@ class ReadAhead {
   void Forget(Directory* dir);
   bool Busy(const Directory* dir) const;
   void Close(Directory* dir);
+  // With the lock: keeps `*block`, whose entries the sweep has all met, to
+  // be read into again; a block to read into, or null.
+  void Spare(std::unique_ptr<Directory::Block>* block);
+  std::unique_ptr<Directory::Block> SpareBlock();
   void WriteLate(Directory* dir);
   void WriteLate(Directory::Block* block, size_t from);
   void PathOf(const Directory* dir, CString* path) const;
@@ -204,6 +212,9 @@ class ReadAhead {
   // Under the queue's lock:
   std::set<Directory*, Nearer> queue_;
   size_t busy_ = 0;
+  // Blocks the sweep is done with, to read into again: a block a directory
+  // costs no allocation. In the budget while they wait.
+  std::vector<std::unique_ptr<Directory::Block>> spare_;
 };
 
 #endif  // ZAPEXT_SWEEP_READ_AHEAD_H_
