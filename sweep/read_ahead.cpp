@@ -100,6 +100,11 @@ bool Directory::Read(DirEntry* entry) {
   }
 }
 
+bool Directory::Matches(const DirEntry& entry, const CString& wanted) const {
+  if (from_block_) return current_->items[next_ - 1].matches;
+  return !(entry.attributes & kAttrDirectory) && MatchesExtension(entry.name, wanted);
+}
+
 bool Directory::RemovedAhead(Output* out, uint32_t* count, bool* failed) {
   if (!from_block_) return false;
   const Item& item = current_->items[next_ - 1];
@@ -409,10 +414,7 @@ bool ReadAhead::Finished(const Directory::Block& block) const {
   for (const Directory::Item& item : block.items) {
     // A directory to open through it, or a file to remove through it.
     if (item.below) return false;
-    bool left = remove_ahead_ ? item.matches && item.outcome == Directory::kNotRemoved
-                              : !(item.attributes & kAttrDirectory) &&
-                                    MatchesExtension(block.names.data() + item.name, wanted_);
-    if (left) return false;
+    if (item.matches && item.outcome == Directory::kNotRemoved) return false;
   }
   return true;
 }
@@ -435,7 +437,10 @@ void ReadAhead::ReadBlock(Directory* dir, Directory::Block* block, bool ahead) {
       size_t length = strlen(entry.name);
       std::unique_ptr<Directory> below;
       if (IsSweptDirectory(entry)) below.reset(new Directory(this, dir, dir->read_, entry));
-      block->items.push_back({block->names.size(), entry.attributes, entry.id, std::move(below)});
+      // Matched once, here: the sweep and the removals ahead both go by it.
+      bool matches = !(entry.attributes & kAttrDirectory) && MatchesExtension(entry.name, wanted_);
+      block->items.push_back(
+          {block->names.size(), entry.attributes, entry.id, std::move(below), matches});
       try {
         block->names.append(entry.name, length + 1);
       } catch (...) {
@@ -465,10 +470,8 @@ void ReadAhead::RemoveAhead(Directory* dir, Directory::Block* block, CString* pa
   size_t matches = 0;
   size_t longest = 0;
   for (Directory::Item& item : block->items) {
-    const char* name = block->names.data() + item.name;
-    if ((item.attributes & kAttrDirectory) || !MatchesExtension(name, wanted_)) continue;
-    item.matches = true;
-    size_t length = strlen(name);
+    if (!item.matches) continue;
+    size_t length = strlen(block->names.data() + item.name);
     room += 2 * length;
     ++matches;
     longest = std::max(longest, length);

@@ -50,6 +50,10 @@ class Directory {
   // The platform's open listing, for removals through it.
   Listing* listing() const { return listing_.get(); }
 
+  // Whether `entry`, the one Read gave last, is a file whose extension is
+  // `wanted`: known already when it came in a block.
+  bool Matches(const DirEntry& entry, const CString& wanted) const;
+
   // When the matching file Read gave last was removed ahead: writes its
   // lines to `out`, adds it to `*count` when it counts, sets `*failed` when
   // its removal failed, and returns true.
@@ -63,9 +67,9 @@ class Directory {
     uint32_t attributes;
     uint64_t id;
     std::unique_ptr<Directory> below;  // a directory the sweep will enter
+    bool matches;                      // a file whose extension is the one wanted
     size_t lines = 0;                  // where its lines start in the block's
     size_t lines_end = 0;
-    bool matches = false;  // a file whose extension is the one wanted
     Outcome outcome = kNotRemoved;
     bool failed = false;
   };

@@ -43,7 +43,7 @@ uint32_t SweepDirectory(SweepContext* sweep, Directory* parent, const DirEntry* 
         // This directory stays open, its reading paused, while the subtree is swept.
         PathStep step(directory, sweep->fs->separator(), found.name);
         count += SweepDirectory(sweep, dir.get(), &found, directory, wanted);
-      } else if (MatchesExtension(found.name, wanted)) {
+      } else if (dir->Matches(found, wanted)) {
         // Removed ahead when its block was read: its lines go out in their place.
         if (dir->RemovedAhead(sweep->out, &count, &sweep->failed)) continue;
         if (RemoveMatchedFile(sweep, dir->listing(), directory, found)) ++count;
