@@ -266,22 +266,27 @@ void ReadAhead::Settle(Directory* dir, const CString* path) {
   }
 }
 
-void ReadAhead::Queue(Directory* dir) {
-  if (stopped_) return;
+ReadAhead::Queued ReadAhead::Queue(Directory* dir, const Queued* after) {
+  if (stopped_) return queue_.end();
+  Queued at;
   try {
-    queue_.insert(dir);
+    at = after ? queue_.insert(std::next(*after), dir) : queue_.insert(dir).first;
   } catch (const std::bad_alloc&) {
     // Left for the sweep, which reads it as it comes to it.
     stopped_ = true;
-    return;
+    return queue_.end();
   }
   dir->work_ = Directory::kQueued;
   workers_->WakeWorker(ForWorkers());
+  return at;
 }
 
 void ReadAhead::QueueBelow(Directory::Block* block) {
+  // Nothing lies between two subdirectories of one block yet: each goes
+  // right after the one before, put there rather than searched for.
+  Queued at = queue_.end();
   for (Directory::Item& item : block->items) {
-    if (item.below) Queue(item.below.get());
+    if (item.below) at = Queue(item.below.get(), at == queue_.end() ? nullptr : &at);
   }
 }
 

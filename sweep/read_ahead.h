@@ -177,8 +177,13 @@ class ReadAhead {
   // With the lock: brings `dir`'s next block to be read, on the sweep's
   // thread when nobody has taken it yet.
   void Settle(Directory* dir, const CString* path);
-  // With the lock.
-  void Queue(Directory* dir);
+  struct Nearer {
+    bool operator()(const Directory* a, const Directory* b) const;
+  };
+  using Queued = std::set<Directory*, Nearer>::iterator;
+  // With the lock: queues `dir`, right after `*after` when given; where it
+  // went, or the end when it was not queued.
+  Queued Queue(Directory* dir, const Queued* after = nullptr);
   // With the lock: how many pieces waiting a worker may take.
   size_t ForWorkers() const;
   void Discount(size_t cost);
@@ -196,10 +201,6 @@ class ReadAhead {
   Listing* ListingOf(Directory* dir);
   bool GiveBackHandles();
   void GiveBack(Directory* dir);
-
-  struct Nearer {
-    bool operator()(const Directory* a, const Directory* b) const;
-  };
 
   FileSystem* fs_;
   CString wanted_;
