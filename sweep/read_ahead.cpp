@@ -10,13 +10,14 @@
 
 namespace {
 
-// A block holds about this much of names: a few hundred entries, so that a
-// wide directory is read in steps and one of a million entries takes the
-// memory of one of a thousand.
+// A block covers about this much of names listed: a few hundred entries, so
+// that a wide directory is read in steps and one of a million entries takes
+// the memory of one of a thousand.
 const size_t kBlockBytes = 16 << 10;
 
-// What a block's first allocation holds: most directories are no larger.
-const size_t kItemsAtOnce = 64;
+// What a block's first allocation holds: the entries a directory of common
+// size has that the sweep does something with.
+const size_t kItemsAtOnce = 16;
 const size_t kNameAtOnce = 16;
 
 // Spare blocks kept at most, and the room one may keep.
@@ -431,19 +432,26 @@ void ReadAhead::ReadBlock(Directory* dir, Directory::Block* block, bool ahead) {
   block->items.reserve(kItemsAtOnce);
   block->names.reserve(kItemsAtOnce * kNameAtOnce);
   DirEntry entry;
-  while (block->names.size() < kBlockBytes) {
+  for (size_t listed = 0; listed < kBlockBytes;) {
     if (!dir->listing_->Read(&entry)) {
       block->ended = true;
       block->error = dir->listing_->error();
       if (!ahead) FitToSize(block);
       return;
     }
+    size_t length = strlen(entry.name);
+    listed += length + 1;
+    // Matched once, here: the sweep and the removals ahead both go by it.
+    bool matches = !(entry.attributes & kAttrDirectory) && MatchesExtension(entry.name, wanted_);
+    bool enters = IsSweptDirectory(entry);
+    if (!matches && !enters) {
+      // Nothing the sweep would do with it: it is passed over here.
+      ++dir->read_;
+      continue;
+    }
     try {
-      size_t length = strlen(entry.name);
       std::unique_ptr<Directory> below;
-      if (IsSweptDirectory(entry)) below.reset(new Directory(this, dir, dir->read_, entry));
-      // Matched once, here: the sweep and the removals ahead both go by it.
-      bool matches = !(entry.attributes & kAttrDirectory) && MatchesExtension(entry.name, wanted_);
+      if (enters) below.reset(new Directory(this, dir, dir->read_, entry));
       block->items.push_back(
           {block->names.size(), entry.attributes, entry.id, std::move(below), matches});
       try {

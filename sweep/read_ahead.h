@@ -1,10 +1,11 @@
 // Directories read ahead of the sweep by worker threads, their matching
-// files removed as they are read, while the sweep still meets every entry,
-// and prints every line, in the one-thread order.
+// files removed as they are read, while the sweep still meets every entry
+// it does something with, and prints every line, in the one-thread order.
 //
 // A directory's entries come in blocks. Reading a block is one piece of
 // work: open the directory (relative to its parent's listing) if it is not
-// yet, read some hundred entries, and remove those that match, keeping each
+// yet, read some hundred entries, keep those the sweep does something with
+// (subdirectories and matching files), and remove the files, keeping each
 // one's lines with it. When a block is read, on whatever thread, the first
 // block of each subdirectory in it becomes work too. Workers take the piece
 // nearest to the sweep's place in depth-first order. When the sweep reaches
@@ -42,8 +43,9 @@ class Directory {
   Directory(const Directory&) = delete;
   Directory& operator=(const Directory&) = delete;
 
-  // The next entry, in the listing's order; its name stays valid until the
-  // next Read. False at the end, or when reading failed: error() tells.
+  // The next entry, in the listing's order, leaving out any that are
+  // neither a directory to enter nor a matching file; its name stays valid
+  // until the next Read. False at the end, or when reading failed: error() tells.
   bool Read(DirEntry* entry);
   int error() const { return error_; }
 
