@@ -68,8 +68,9 @@ struct ThreadTime {
   double ready = 0;
 };
 // False where the system cannot tell the work to a fraction of a
-// millisecond; where it cannot tell `ready`, that stays 0.
-bool TimeThread(ThreadTime* time);
+// millisecond. `ready` is told only when `with_ready` asks for it (it costs
+// more), and where the system can tell it; else it stays 0.
+bool TimeThread(ThreadTime* time, bool with_ready);
 
 // Has every thread of the process allocate from one heap where the address
 // space is limited, each from its own elsewhere; called where the process

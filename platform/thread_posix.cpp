@@ -86,7 +86,7 @@ void Thread::Join() {
 
 void GiveWay() { sched_yield(); }
 
-bool TimeThread(ThreadTime* time) {
+bool TimeThread(ThreadTime* time, bool with_ready) {
 #ifdef CLOCK_THREAD_CPUTIME_ID
   struct timespec used;
   if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used) != 0) return false;
@@ -95,7 +95,7 @@ bool TimeThread(ThreadTime* time) {
 #ifdef __linux__
   // Linux tells how long the thread waited for a processor, up to the last
   // time it got one. (Its figure for the time on one lags by up to a tick.)
-  int fd = open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
+  int fd = with_ready ? open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC) : -1;
   if (fd >= 0) {
     char text[96];
     ssize_t length = read(fd, text, sizeof text - 1);
@@ -110,6 +110,7 @@ bool TimeThread(ThreadTime* time) {
   return true;
 #else
   (void)time;
+  (void)with_ready;
   return false;
 #endif
 }

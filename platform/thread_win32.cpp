@@ -69,7 +69,7 @@ void GiveWay() { SwitchToThread(); }
 
 // GetThreadTimes counts in the scheduler's ticks, some 15 ms: too coarse
 // to tell a thread that waits from one that works.
-bool TimeThread(ThreadTime*) { return false; }
+bool TimeThread(ThreadTime*, bool) { return false; }
 
 // Windows' heap is shared by every thread already.
 void SetUpHeaps() {}

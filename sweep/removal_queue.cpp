@@ -29,6 +29,9 @@ const std::chrono::microseconds kTimedSpan(1000);
 struct RemovalQueue::Timing {
   int pieces = 0;  // in the window open; none is open at 0
   bool timed = false;
+  // Whether this window tells the time spent waiting for a processor: only
+  // after one where the worker looked blocked, as reading it costs most.
+  bool with_ready = true;
   ThreadTime start;
   std::chrono::steady_clock::duration in_pieces{};
   std::chrono::steady_clock::time_point piece;
@@ -36,7 +39,7 @@ struct RemovalQueue::Timing {
 
   void Start() {
     if (pieces == 0) {
-      timed = TimeThread(&start);
+      timed = TimeThread(&start, with_ready);
       in_pieces = {};
     }
     piece = std::chrono::steady_clock::now();
@@ -47,10 +50,15 @@ struct RemovalQueue::Timing {
     if (++pieces < kTimedPieces && in_pieces < kTimedSpan) return false;
     pieces = 0;
     ThreadTime now;
-    if (!timed || !TimeThread(&now)) return false;
+    bool told = with_ready;
+    if (!timed || !TimeThread(&now, told)) return false;
     worked = now.working - start.working;
-    blocked = std::chrono::duration<double>(in_pieces).count() - worked -
-              (now.ready - start.ready);
+    // At most this long blocked: some of it may have been waiting for a
+    // processor, which the next window tells, if it matters.
+    double not_working = std::chrono::duration<double>(in_pieces).count() - worked;
+    with_ready = not_working > worked;
+    if (!told && with_ready) return false;
+    blocked = not_working - (now.ready - start.ready);
     return true;
   }
 };
@@ -59,7 +67,7 @@ RemovalQueue::RemovalQueue(unsigned workers, ReadAhead* ahead) : ahead_(ahead) {
   budget_.max_bytes = kMaxWaitingBytes;
   budget_.max_handles = kMaxAheadDirectories;
   ThreadTime unused;
-  bool adapts = TimeThread(&unused);
+  bool adapts = TimeThread(&unused, false);
   // The sweep has a processor of its own, and reads ahead too while it
   // waits for a worker: the workers start with the others.
   unsigned processors = ProcessorCount();
