@@ -144,7 +144,9 @@ void RemovalQueue::Adapt(const Timing& timing) {
 bool RemovalQueue::LookAgain(int* looks) {
   // What a thread waits for is most often a moment away: on these machines
   // a wake-up costs more than a few looks, giving way to whatever else runs.
-  if (*looks >= kLooksBeforeSleep) {
+  // Not where the workers wait for the file system: then it is a round
+  // trip away, and the processor is better left to whatever serves it.
+  if (*looks >= kLooksBeforeSleep || blocked_) {
     *looks = 0;
     return false;
   }
