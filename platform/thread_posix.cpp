@@ -87,6 +87,7 @@ void Thread::Join() {
 void GiveWay() { sched_yield(); }
 
 bool TimeThread(ThreadTime* time, bool with_ready) {
+  (void)with_ready;  // told only on Linux
 #ifdef CLOCK_THREAD_CPUTIME_ID
   struct timespec used;
   if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used) != 0) return false;
@@ -110,7 +111,6 @@ bool TimeThread(ThreadTime* time, bool with_ready) {
   return true;
 #else
   (void)time;
-  (void)with_ready;
   return false;
 #endif
 }
