@@ -32,6 +32,11 @@ const size_t kQueuedBytes = 6 * sizeof(void*);
 // "Unable to remove ", ", error " with the largest code, and the ends.
 const size_t kLinesBesidePath = 64;
 
+// A file the sweep removes: as the sweep tells one from a directory.
+bool IsWantedFile(const DirEntry& entry, const CString& wanted) {
+  return !(entry.attributes & kAttrDirectory) && MatchesExtension(entry.name, wanted);
+}
+
 }  // namespace
 
 Directory::Directory(ReadAhead* owner, Directory* parent, uint32_t index, const DirEntry& entry)
@@ -103,7 +108,7 @@ bool Directory::Read(DirEntry* entry) {
 
 bool Directory::Matches(const DirEntry& entry, const CString& wanted) const {
   if (from_block_) return current_->items[next_ - 1].matches;
-  return !(entry.attributes & kAttrDirectory) && MatchesExtension(entry.name, wanted);
+  return IsWantedFile(entry, wanted);
 }
 
 bool Directory::RemovedAhead(Output* out, uint32_t* count, bool* failed) {
@@ -325,7 +330,7 @@ void ReadAhead::Spare(std::unique_ptr<Directory::Block>* block) {
     return;
   b->Clear();
   if (b->lines.capacity() > kSpareBytes) std::string().swap(b->lines);
-  budget_->Count(b->Cost() + b->lines.capacity());
+  budget_->Count(b->SpareCost());
   spare_.push_back(std::move(*block));  // within what was reserved
 }
 
@@ -333,7 +338,7 @@ std::unique_ptr<Directory::Block> ReadAhead::SpareBlock() {
   if (spare_.empty()) return nullptr;
   std::unique_ptr<Directory::Block> block = std::move(spare_.back());
   spare_.pop_back();
-  Discount(block->Cost() + block->lines.capacity());
+  Discount(block->SpareCost());
   return block;
 }
 
@@ -442,7 +447,7 @@ void ReadAhead::ReadBlock(Directory* dir, Directory::Block* block, bool ahead) {
     size_t length = strlen(entry.name);
     listed += length + 1;
     // Matched once, here: the sweep and the removals ahead both go by it.
-    bool matches = !(entry.attributes & kAttrDirectory) && MatchesExtension(entry.name, wanted_);
+    bool matches = IsWantedFile(entry, wanted_);
     bool enters = IsSweptDirectory(entry);
     if (!matches && !enters) {
       // Nothing the sweep would do with it: it is passed over here.

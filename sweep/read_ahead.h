@@ -88,6 +88,8 @@ class Directory {
     bool held = false;
     DirEntry held_entry;
     size_t Cost() const;
+    // What it costs kept spare, its room for lines included.
+    size_t SpareCost() const { return Cost() + lines.capacity(); }
     // Empty again, its room kept.
     void Clear();
   };
