@@ -266,7 +266,13 @@ void ReadAhead::Settle(Directory* dir, const CString* path) {
     // Nobody has taken it: the sweep reads it itself.
     dir->work_ = Directory::kBusy;
     workers_->mutex_.Unlock();
-    Run(dir, path, true);
+    // The starting directory is read before any worker has read a thing:
+    // timed, it tells at once whether the file system keeps them waiting,
+    // and where it does, they are many from the start.
+    if (dir->parent_)
+      Run(dir, path, true);
+    else
+      workers_->RunTimed(dir, path);
     workers_->mutex_.Lock();
     Done(dir, false);
   }

@@ -15,9 +15,13 @@ const size_t kWorkerStack = 256 << 10;
 const int kLooksBeforeSleep = 64;
 
 // A worker times the pieces of work it does back to back, a millisecond's
-// worth or this many, to tell whether it is blocked or works.
+// worth or this many, to tell whether it is blocked or works. While that
+// changes nothing, its windows grow, to this many times as long: timing a
+// thread costs system calls, and a worker blocked on the file system would
+// otherwise pay them at nearly every piece.
 const int kTimedPieces = 32;
 const std::chrono::microseconds kTimedSpan(1000);
+const int kLongestWindow = 8;
 
 }  // namespace
 
@@ -36,6 +40,10 @@ struct RemovalQueue::Timing {
   std::chrono::steady_clock::duration in_pieces{};
   std::chrono::steady_clock::time_point piece;
   double worked = 0, blocked = 0;
+  int length = 1;  // of the window, in kTimedSpan and kTimedPieces
+
+  // After a window timed: whether it changed how many work.
+  void Adapted(bool changed) { length = changed ? 1 : std::min(2 * length, kLongestWindow); }
 
   void Start() {
     if (pieces == 0) {
@@ -44,10 +52,11 @@ struct RemovalQueue::Timing {
     }
     piece = std::chrono::steady_clock::now();
   }
-  // True when another window has been timed.
-  bool End() {
+  // True when another window has been timed; `closes` ends it with this piece.
+  bool End(bool closes = false) {
     in_pieces += std::chrono::steady_clock::now() - piece;
-    if (++pieces < kTimedPieces && in_pieces < kTimedSpan) return false;
+    if (++pieces < length * kTimedPieces && in_pieces < length * kTimedSpan && !closes)
+      return false;
     pieces = 0;
     ThreadTime now;
     bool told = with_ready;
@@ -123,11 +132,13 @@ void RemovalQueue::WakeWorker(size_t waiting) {
   if (idle_ > 0 && waiting > busy && busy < active_) work_.WakeOne();
 }
 
-void RemovalQueue::Adapt(const Timing& timing) {
+bool RemovalQueue::Adapt(const Timing& timing) {
   // A worker blocked longer than it works leaves a processor free: twice
   // as many keep more requests in flight, and all of them where it is
   // blocked most of the time. One that is hardly blocked shares the
   // processors with the others, and one fewer does as much.
+  bool was_blocked = blocked_;
+  unsigned was_active = active_;
   blocked_ = timing.blocked > timing.worked;
   if (blocked_ && active_ < most_workers_ && !stopping_) {
     unsigned wanted = timing.blocked > 4 * timing.worked ? most_workers_ : 2 * active_;
@@ -139,6 +150,16 @@ void RemovalQueue::Adapt(const Timing& timing) {
   } else if (4 * timing.blocked < timing.worked && active_ > least_active_) {
     --active_;
   }
+  return blocked_ != was_blocked || active_ != was_active;
+}
+
+void RemovalQueue::RunTimed(Directory* dir, const CString* path) {
+  Timing timing;
+  timing.Start();
+  ahead_->Run(dir, path, true);
+  bool timed = timing.End(true);
+  Locked locked(&mutex_);
+  if (timed) Adapt(timing);
 }
 
 bool RemovalQueue::LookAgain(int* looks) {
@@ -187,7 +208,7 @@ void RemovalQueue::Work() {
       mutex_.Lock();
       --working_;
       ahead_->Done(dir, true);
-      if (timed) Adapt(timing);
+      if (timed) timing.Adapted(Adapt(timing));
       continue;
     }
     if (stopping_) return;

@@ -16,6 +16,8 @@
 
 #include "platform/thread.h"
 
+class CString;
+class Directory;
 class ReadAhead;
 
 // How much may wait at once, read ahead of the sweep.
@@ -61,8 +63,12 @@ class RemovalQueue {
   static void WorkerMain(void* queue);
   void Work();
   // With mutex_ held: sets how many may work at once from how a worker's
-  // last pieces of work went.
-  void Adapt(const Timing& timing);
+  // last pieces of work went; whether that changed it.
+  bool Adapt(const Timing& timing);
+
+  // Without mutex_ held: the sweep reads `dir` itself, timed as a worker's
+  // window is, and how many may work is set from that.
+  void RunTimed(Directory* dir, const CString* path);
 
   // With mutex_ held: work is there for a worker; the sweep waits until a
   // worker is done with something; a worker is.
