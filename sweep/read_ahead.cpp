@@ -351,6 +351,7 @@ std::unique_ptr<Directory::Block> ReadAhead::SpareBlock() {
 void ReadAhead::PathOf(const Directory* dir, CString* path) const {
   // Without recursion: a worker's stack is small, and a tree may be deep.
   std::vector<const Directory*> chain;
+  chain.reserve(dir->depth_);
   int length = start_.GetLength();
   for (; dir->parent_; dir = dir->parent_) {
     chain.push_back(dir);
