@@ -254,7 +254,7 @@ void ReadAhead::Settle(Directory* dir, const CString* path) {
     // a piece is a moment's work.
     Directory* other = workers_->blocked_ ? nullptr : Take();
     if (!other) {
-      workers_->WaitForProgress();
+      workers_->WaitForProgress(dir);
       continue;
     }
     workers_->mutex_.Unlock();
@@ -554,7 +554,7 @@ void ReadAhead::Done(Directory* dir, bool worker) {
     budget_->Count(dir->ahead_->counted);
     QueueBelow(dir->ahead_.get());
   }
-  workers_->Progress();
+  workers_->Progress(dir);
 }
 
 bool ReadAhead::Busy(const Directory* dir) const {

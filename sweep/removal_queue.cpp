@@ -178,15 +178,18 @@ bool RemovalQueue::LookAgain(int* looks) {
   return true;
 }
 
-void RemovalQueue::WaitForProgress() {
+void RemovalQueue::WaitForProgress(const Directory* awaited) {
   if (LookAgain(&sweep_looks_)) return;
   sweep_waits_ = true;
+  awaited_ = awaited;
   ready_.Wait(&mutex_);
   sweep_waits_ = false;
 }
 
-void RemovalQueue::Progress() {
-  if (sweep_waits_) ready_.WakeOne();
+void RemovalQueue::Progress(const Directory* done) {
+  // Woken for nothing, the sweep would only sleep again: where the workers
+  // wait for the file system, most of what they finish is not its next.
+  if (sweep_waits_ && (!awaited_ || awaited_ == done)) ready_.WakeOne();
 }
 
 void RemovalQueue::WorkerMain(void* queue) { static_cast<RemovalQueue*>(queue)->Work(); }

@@ -71,10 +71,11 @@ class RemovalQueue {
   void RunTimed(Directory* dir, const CString* path);
 
   // With mutex_ held: work is there for a worker; the sweep waits until a
-  // worker is done with something; a worker is.
+  // worker is done with `awaited`, or with anything when null; a worker is
+  // done with `done`.
   void WakeWorker(size_t waiting);
-  void WaitForProgress();
-  void Progress();
+  void WaitForProgress(const Directory* awaited = nullptr);
+  void Progress(const Directory* done);
   // With mutex_ held: gives way and takes the lock again, true, unless
   // `*looks` says it is time to sleep.
   bool LookAgain(int* looks);
@@ -96,6 +97,7 @@ class RemovalQueue {
   unsigned working_ = 0;
   bool blocked_ = false;  // the workers wait for the file system more than they work
   bool sweep_waits_ = false;
+  const Directory* awaited_ = nullptr;
   int sweep_looks_ = 0;
   bool stopping_ = false;
 };
