@@ -48,6 +48,12 @@ class Listing {
   // The memory the listing holds now, its own object included: entries read
   // from the system and not yet handed out, and buffers.
   virtual size_t Cost() const = 0;
+
+  // Read to its end, the listing stays open only for what is opened and
+  // removed through it: where the platform keeps state for the reading, it
+  // lets go of it now, on the thread that read it, rather than on whichever
+  // closes the listing. Read gives nothing more.
+  virtual void EndReading() {}
 };
 
 // Any thread may open, read and close listings, and change and remove files

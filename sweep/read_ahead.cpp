@@ -420,6 +420,10 @@ void ReadAhead::Run(Directory* dir, const CString* known_path, bool sweep) {
     if (!sweep && Finished(*dir->ahead_)) {
       dir->listing_.reset();
       dir->finished_ = true;
+    } else if (!sweep && dir->ahead_->ended && !dir->ahead_->held) {
+      // Kept open for what is opened and removed through it: the rest of
+      // what the system keeps for it goes here all the same.
+      dir->listing_->EndReading();
     }
   } catch (const std::bad_alloc&) {
     // What was read stays; the rest is the sweep's, as it goes.

@@ -9,10 +9,12 @@
 #include <unistd.h>
 
 #include <map>
+#include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "platform/file_system.h"
 #include "platform/listing_portable_posix.h"
 
 namespace {
@@ -96,6 +98,35 @@ TEST_F(PortableListingTest, TypeOfAnEntry) {
     EXPECT_EQ(c.directory, IsDirectoryEntry(fd, c.name, c.type))
         << c.name << " listed as type " << int(c.type);
   close(fd);
+}
+
+// Read to its end and told so, a listing of the system's still opens and
+// removes what is in it, and reads nothing more, without failing.
+TEST_F(PortableListingTest, EndedListingStillOpensAndRemoves) {
+  FileSystem* fs = RealFileSystem();
+  int back = Open(".");
+  ASSERT_GE(back, 0);
+  ASSERT_EQ(0, chdir(dir_.c_str()));  // where the starting directory opens
+  int error = 0;
+  std::unique_ptr<Listing> top = fs->OpenListing(nullptr, nullptr, CString(dir_.c_str()), &error);
+  EXPECT_EQ(0, fchdir(back));
+  close(back);
+  ASSERT_TRUE(top) << error;
+  DirEntry entry;
+  while (top->Read(&entry)) {
+  }
+  ASSERT_EQ(0, top->error());
+  top->EndReading();
+  EXPECT_FALSE(top->Read(&entry));
+  EXPECT_EQ(0, top->error());
+
+  DirEntry sub;
+  sub.name = "sub";
+  sub.attributes = kAttrDirectory;
+  EXPECT_TRUE(fs->OpenListing(top.get(), &sub, CString((dir_ + "/sub").c_str()), &error))
+      << error;
+  EXPECT_EQ(0, fs->RemoveFile(top.get(), "file", CString((dir_ + "/file").c_str())));
+  EXPECT_NE(0, access((dir_ + "/file").c_str(), F_OK));
 }
 
 }  // namespace
