@@ -390,6 +390,7 @@ void ReadAhead::Run(Directory* dir, const CString* known_path, bool sweep) {
     CString built;
     const CString* path = known_path ? known_path : &built;
     if (!known_path && fs_->OpensByPath()) PathOf(dir, &built);
+    bool first = !dir->listing_;  // its first block, opened for it
     if (!dir->listing_) {
       Listing* parent = nullptr;
       if (dir->parent_) parent = dir->parent_->listing();
@@ -414,16 +415,23 @@ void ReadAhead::Run(Directory* dir, const CString* known_path, bool sweep) {
     // A block the sweep reads itself it reads as it goes: its files are
     // removed as it comes to them.
     if (remove_ahead_ && !sweep) RemoveAhead(dir, dir->ahead_.get(), &built);
-    // Nothing left that the sweep would do through it: closed now, on the
-    // thread that read it. What the system keeps for a reading is freed
-    // fastest where it was made, and the descriptor is free sooner.
-    if (!sweep && Finished(*dir->ahead_)) {
-      dir->listing_.reset();
-      dir->finished_ = true;
-    } else if (!sweep && dir->ahead_->ended && !dir->ahead_->held) {
-      // Kept open for what is opened and removed through it: the rest of
-      // what the system keeps for it goes here all the same.
-      dir->listing_->EndReading();
+    // Read whole in this piece, a directory has had nothing opened or
+    // removed through its listing but here, and the sweep is not in it yet:
+    // this block tells all the listing is still wanted for. Of a later
+    // block that is not so: the sweep, or a worker, may yet open or remove
+    // through it for an earlier one.
+    if (!sweep && first && dir->ahead_->ended) {
+      if (Finished(*dir->ahead_)) {
+        // Nothing left to do through it: closed now, on the thread that
+        // read it. What the system keeps for a reading is freed fastest
+        // where it was made, and the descriptor is free sooner.
+        dir->listing_.reset();
+        dir->finished_ = true;
+      } else {
+        // Kept open for what is opened and removed through it: the rest of
+        // what the system keeps for it goes here all the same.
+        dir->listing_->EndReading();
+      }
     }
   } catch (const std::bad_alloc&) {
     // What was read stays; the rest is the sweep's, as it goes.
@@ -432,7 +440,6 @@ void ReadAhead::Run(Directory* dir, const CString* known_path, bool sweep) {
 }
 
 bool ReadAhead::Finished(const Directory::Block& block) const {
-  if (!block.ended || block.held) return false;
   for (const Directory::Item& item : block.items) {
     // A directory to open through it, or a file to remove through it.
     if (item.below) return false;

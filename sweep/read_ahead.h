@@ -169,7 +169,8 @@ class ReadAhead {
 
   void ReadBlock(Directory* dir, Directory::Block* block, bool ahead);
   static void FitToSize(Directory::Block* block);
-  // Whether the sweep, once at `block`, needs nothing more of its listing.
+  // Whether, of a directory read whole in `block`, nothing is left to open
+  // or remove through its listing.
   bool Finished(const Directory::Block& block) const;
   void RemoveAhead(Directory* dir, Directory::Block* block, CString* path);
   // For the sweep: whether `dir` is read straight from its listing, with no
