@@ -128,7 +128,20 @@ std::string Build(const uint8_t* data, size_t size, Watched* fs, std::vector<Ent
       continue;
     std::string path = parent.empty() ? name : parent + "/" + name;
     if (fs->Exists(path)) continue;
-    int kind = input.ConsumeIntegralInRange(0, 4);
+    int kind = input.ConsumeIntegralInRange(0, 5);
+    if (kind == 5) {
+      // Enough names that match nothing to fill a block or two of the
+      // listing: what comes after them in this directory is read in a
+      // later block.
+      for (int j = 0; j < 500; ++j) {
+        std::string filler = "filler-" + std::to_string(j) + "-" + name + "-of-a-long-name.txt";
+        std::string at = parent.empty() ? filler : parent + "/" + filler;
+        fs->AddFile(at);
+        entries->push_back({at, false, false, 0x20});
+        (*children)[parent].push_back(filler);
+      }
+      continue;
+    }
     if (kind <= 1) {
       bool link = kind == 1 && input.ConsumeBool();
       fs->AddDirectory(path, kAttrDirectory | (link ? kAttrReparsePoint : 0));
@@ -159,7 +172,7 @@ std::string Build(const uint8_t* data, size_t size, Watched* fs, std::vector<Ent
   return wanted;
 }
 
-Outcome Run(Watched* fs, std::string wanted, unsigned workers) {
+Outcome Run(Watched* fs, std::string wanted, unsigned workers, bool watched = false) {
   char* buffer = nullptr;
   size_t length = 0;
   FILE* out = open_memstream(&buffer, &length);
@@ -169,6 +182,7 @@ Outcome Run(Watched* fs, std::string wanted, unsigned workers) {
   char* argv[] = {const_cast<char*>("zapext"), &wanted[0], nullptr};
   ZapextOptions options;
   options.workers = workers;
+  options.watched = watched;
   int status = ZapextMain(fs, 2, argv, out, options);
   fclose(out);
   Outcome outcome{status, std::string(buffer, length), fs->Tree(), fs->succeeded};
@@ -188,7 +202,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string& output = one.output;
   int status = one.status;
 
-  // The same tree again, swept with removal threads.
+  // The same tree again, swept with worker threads.
   {
     Watched parallel;
     std::vector<Entry> again;
@@ -196,7 +210,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Build(data, size, &parallel, &again, &children_again);
     parallel.delay_seed = static_cast<unsigned>(std::hash<std::string>()(
                               std::string(reinterpret_cast<const char*>(data), size))) | 1;
-    Outcome many = Run(&parallel, wanted, 1 + parallel.delay_seed % 4);
+    // As for a terminal, too: the workers then only read.
+    Outcome many =
+        Run(&parallel, wanted, 1 + parallel.delay_seed % 4, (parallel.delay_seed >> 2) % 2 != 0);
     if (many.output != one.output || many.status != one.status || many.left != one.left ||
         many.succeeded != one.succeeded)
       abort();
