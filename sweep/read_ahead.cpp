@@ -554,8 +554,9 @@ void ReadAhead::Done(Directory* dir, bool worker) {
     dir->counted_handle_ = false;
   }
   if (worker && !dir->listing_ && fs_->OutOfHandles(dir->open_error_)) {
-    // Fewer at a time from now on; the sweep opens this one itself.
-    budget_->max_handles = budget_->handles / 2;
+    // Fewer at a time from now on, never more: the sweep may have given
+    // every handle back meanwhile; it opens this one itself.
+    budget_->max_handles = std::min(budget_->max_handles, budget_->handles / 2);
     dir->open_error_ = 0;
     dir->work_ = Directory::kNone;
   }
