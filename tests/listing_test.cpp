@@ -1,6 +1,7 @@
 // The readdir listing against a real directory: every entry with its type,
 // links not followed, the type looked up where the listing gives none, and
-// its descriptor closed once, whatever happens.
+// its descriptor closed once, whatever happens. And the system's listing,
+// read to its end, still the place to open and remove from.
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
