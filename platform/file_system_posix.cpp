@@ -102,6 +102,13 @@ class PosixFileSystem : public FileSystem {
 
   std::unique_ptr<Listing> OpenListing(Listing* parent, const DirEntry* entry, const CString&,
                                        int* error) override {
+    // Only the starting directory opens without a parent's listing: an
+    // entry opened by its name from the current directory could be some
+    // other directory than the one listed.
+    if (!parent && entry) {
+      *error = EBADF;
+      return nullptr;
+    }
     int fd = parent ? openat(FdOf(parent), entry->name,
                              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
                     : open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -1,7 +1,8 @@
 // The readdir listing against a real directory: every entry with its type,
 // links not followed, the type looked up where the listing gives none, and
 // its descriptor closed once, whatever happens. And the system's listing,
-// read to its end, still the place to open and remove from.
+// read to its end, still the place to open and remove from, and the only
+// place an entry opens from.
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -128,6 +129,17 @@ TEST_F(PortableListingTest, EndedListingStillOpensAndRemoves) {
       << error;
   EXPECT_EQ(0, fs->RemoveFile(top.get(), "file", CString((dir_ + "/file").c_str())));
   EXPECT_NE(0, access((dir_ + "/file").c_str(), F_OK));
+}
+
+// An entry opens only through the listing it came from: opened from the
+// current directory by its name, it could be some other directory.
+TEST_F(PortableListingTest, AnEntryOpensOnlyThroughItsParent) {
+  DirEntry sub;
+  sub.name = "sub";
+  sub.attributes = kAttrDirectory;
+  int error = 0;
+  EXPECT_FALSE(RealFileSystem()->OpenListing(nullptr, &sub, CString((dir_ + "/sub").c_str()), &error));
+  EXPECT_EQ(EBADF, error);
 }
 
 }  // namespace
