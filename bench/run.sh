@@ -217,11 +217,13 @@ entries() { local dirs kept match; read -r dirs kept match < <("$tree" count "$1
 base=(zapext one-thread reference find)
 # Prints, for every tree, the median of column $1 (seconds) for each
 # contender and zapext's against the other three.
-# The wall time's table ends with zapext's CPU time against the one-thread
-# sweep's, and how far zapext is from the faster of it and the reference.
+# The wall time's table ends with how far zapext is from the faster of the
+# one-thread sweep and the reference, and zapext's CPU time and the
+# reference's against the one-thread sweep's: what two processors cost the
+# reference is what no ordered sweep can save.
 times_table() {
   printf '%-14s %8s | %9s %9s %9s %9s | %-29s | %s\n' "" "" "" "" "" "" "zapext against" \
-    "${2:+best   CPU/one-thread}"
+    "${2:+best   CPU/one-thread    ref CPU}"
   printf '%-14s %8s | %9s %9s %9s %9s | %9s %9s %9s |\n' shape entries "${base[@]}" \
     one-thread reference find
   for t in "${trees[@]}"; do
@@ -229,10 +231,10 @@ times_table() {
     for c in "${base[@]}"; do m+=("$(figure "$c" "$1" median)"); done
     awk -v t="$t" -v n="$(entries "$t")" -v z="${m[0]}" -v o="${m[1]}" -v r="${m[2]}" \
       -v f="${m[3]}" -v extra="${2:-}" -v zc="$(figure zapext cpu median)" \
-      -v oc="$(figure one-thread cpu median)" 'BEGIN {
+      -v oc="$(figure one-thread cpu median)" -v rc="$(figure reference cpu median)" 'BEGIN {
       printf "%-14s %8d | %9.1f %9.1f %9.1f %9.1f | %8.2fx %8.2fx %8.2fx |",
         t, n, z * 1000, o * 1000, r * 1000, f * 1000, z / o, z / r, z / f
-      if (extra) printf " %5.2fx %8.2fx", z / (o < r ? o : r), zc / oc
+      if (extra) printf " %5.2fx %8.2fx %11.2fx", z / (o < r ? o : r), zc / oc, rc / oc
       printf "\n" }'
   done
 }
