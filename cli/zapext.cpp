@@ -23,11 +23,8 @@ uint32_t Sweep(SweepContext* sweep, const CString& start, CString* wanted,
       // Then alone.
     }
   }
-  if (workers) {
-    // Without a thread to be had, the sweep does the work itself. Someone
-    // watching sees each line before its file goes.
-    if (workers->workers() > 0) lister.Start(workers.get(), !options.watched);
-  }
+  // Someone watching sees each line before its file goes.
+  if (workers) lister.Start(workers.get(), !options.watched);
   sweep->lister = &lister;
   uint32_t count = 0;
   try {

@@ -85,16 +85,14 @@ RemovalQueue::RemovalQueue(unsigned workers, ReadAhead* ahead) : ahead_(ahead) {
   // as if they waited.
   active_ = adapts && least_active_ < workers ? least_active_ : workers;
   blocked_ = !adapts;
-  Locked locked(&mutex_);
   try {
     threads_.reserve(workers);
     most_workers_ = workers;
   } catch (const std::bad_alloc&) {
     // None, and the sweep works alone.
   }
-  // The others start when they are wanted.
-  while (threads_.size() < std::min(active_, most_workers_) && StartWorker()) {
-  }
+  // Each starts when there is work for it: a tree with nothing to hand
+  // over, one directory or a chain of them, costs no thread.
 }
 
 bool RemovalQueue::StartWorker() {
@@ -129,7 +127,11 @@ void RemovalQueue::WakeWorker(size_t waiting) {
   // Another worker only when the work waiting is more than the busy ones
   // will soon take: a wake-up is dear, one for nothing dearer.
   size_t busy = threads_.size() - idle_;
-  if (idle_ > 0 && waiting > busy && busy < active_) work_.WakeOne();
+  if (waiting <= busy || busy >= active_) return;
+  if (idle_ > 0)
+    work_.WakeOne();
+  else if (threads_.size() < most_workers_)
+    StartWorker();
 }
 
 bool RemovalQueue::Adapt(const Timing& timing) {

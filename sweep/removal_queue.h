@@ -37,14 +37,12 @@ struct Budget {
 
 class RemovalQueue {
  public:
-  // Starts up to `workers` threads, which take their work from `ahead`.
+  // Up to `workers` threads, which take their work from `ahead`, started
+  // as it comes. Should none start, the sweep does every piece itself.
   RemovalQueue(unsigned workers, ReadAhead* ahead);
   ~RemovalQueue();
   RemovalQueue(const RemovalQueue&) = delete;
   RemovalQueue& operator=(const RemovalQueue&) = delete;
-
-  // How many workers have started (0: the sweep must work alone).
-  unsigned workers() const { return static_cast<unsigned>(threads_.size()); }
 
   // Stops the threads once the work at hand is done.
   void Finish();

@@ -3,8 +3,11 @@
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -12,6 +15,7 @@
 #include <new>
 #include <set>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -480,6 +484,42 @@ TEST(SweepTest, AFileGoesBeforeTheSweepPassesIt) {
     Outcome run = RunZapext(&fs, {"bak"}, options);
     EXPECT_EQ(0, run.status);
     EXPECT_EQ(0, fs.closed_at["first.bak"]);
+  }
+}
+
+// Holds the sweep as it opens "d0" itself until a worker has opened a
+// listing (ten seconds at most: a guard against a hang).
+class WorkerWatch : public VirtualFileSystem {
+ public:
+  std::unique_ptr<Listing> OpenListing(Listing* parent, const DirEntry* entry,
+                                       const CString& path, int* error) override {
+    if (std::this_thread::get_id() != sweep_thread) {
+      std::lock_guard<std::mutex> locked(watch_);
+      worker_opened = true;
+      opened_.notify_all();
+    } else if (entry && strcmp(entry->name, "d0") == 0) {
+      std::unique_lock<std::mutex> locked(watch_);
+      opened_.wait_for(locked, std::chrono::seconds(10), [this] { return worker_opened; });
+    }
+    return VirtualFileSystem::OpenListing(parent, entry, path, error);
+  }
+  bool worker_opened = false;
+
+ private:
+  std::mutex watch_;
+  std::condition_variable opened_;
+};
+
+// Asked for, workers start once there is work to hand over, and take it.
+TEST(SweepTest, WaitingDirectoriesAreReadByAWorker) {
+  for (const ZapextOptions& options : kEngines) {
+    if (options.workers == 0) continue;
+    SCOPED_TRACE(options.workers);
+    WorkerWatch fs;
+    for (int i = 0; i < 5; ++i) fs.AddFile("d" + std::to_string(i) + "/x.bak");
+    Outcome run = RunZapext(&fs, {"bak"}, options);
+    EXPECT_EQ(0, run.status);
+    EXPECT_TRUE(fs.worker_opened);
   }
 }
 
