@@ -25,23 +25,18 @@ namespace {
 // A listing reads a snapshot taken when it was opened, as a real one may.
 class VirtualListing : public Listing {
  public:
-  VirtualListing(VirtualFileSystem::Node* node, std::string text, std::atomic<int>* open_count,
-                 std::atomic<int>* closed_count, std::thread::id sweep_thread,
+  VirtualListing(VirtualFileSystem* fs, VirtualFileSystem::Node* node, std::string text,
                  std::pair<size_t, int> fail_after)
-      : node(node),
-        text(std::move(text)),
-        open_count_(open_count),
-        closed_count_(closed_count),
-        sweep_thread_(sweep_thread),
-        fail_after_(fail_after) {
+      : node(node), text(std::move(text)), fs_(fs), fail_after_(fail_after) {
     entries_.push_back({".", kAttrDirectory});
     entries_.push_back({"..", kAttrDirectory});
     for (const auto& c : node->children) entries_.push_back({c->name, c->attributes});
-    ++*open_count_;
+    ++fs_->open_listings;
   }
   ~VirtualListing() override {
-    --*open_count_;
-    if (std::this_thread::get_id() == sweep_thread_) ++*closed_count_;
+    --fs_->open_listings;
+    if (std::this_thread::get_id() == fs_->sweep_thread) ++fs_->closed_by_sweep;
+    fs_->ListingClosed(node->path);
   }
 
   bool Read(DirEntry* entry) override {
@@ -66,9 +61,7 @@ class VirtualListing : public Listing {
   std::vector<std::pair<std::string, uint32_t>> entries_;
   size_t next_ = 0;
   int error_ = 0;
-  std::atomic<int>* open_count_;
-  std::atomic<int>* closed_count_;
-  std::thread::id sweep_thread_;
+  VirtualFileSystem* fs_;
   std::pair<size_t, int> fail_after_;
 };
 
@@ -169,8 +162,7 @@ std::unique_ptr<Listing> VirtualFileSystem::OpenListing(Listing* parent, const D
   }
   auto fail = read_errors.find(node->path);
   std::unique_ptr<Listing> listing(new VirtualListing(
-      node, text, &open_listings, &closed_by_sweep, sweep_thread,
-      fail == read_errors.end() ? std::make_pair(size_t(0), 0) : fail->second));
+      this, node, text, fail == read_errors.end() ? std::make_pair(size_t(0), 0) : fail->second));
   max_open_listings = std::max(max_open_listings, open_listings.load());
   return listing;
 }

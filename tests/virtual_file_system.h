@@ -57,6 +57,9 @@ class VirtualFileSystem : public FileSystem {
                     uint32_t attributes) override;
   int RemoveFile(Listing* dir, const char* name, const CString& path) override;
 
+  // A listing of the directory `path` (below the root) closed, on any thread.
+  virtual void ListingClosed(const std::string& path) { (void)path; }
+
   struct Node;
 
  private:
