@@ -93,6 +93,10 @@ class FileSystem {
   // How many directories the process may hold open at once, all told.
   virtual size_t HandleLimit() const { return SIZE_MAX; }
 
+  // How many more directories the process could open now, or fewer: never
+  // more than it really could.
+  virtual size_t HandlesFree() const { return SIZE_MAX; }
+
   // Gives the file `name` in the open listing `dir` (full text `path`) the
   // attribute word `attributes`. Returns 0 or the platform's error code.
   virtual int SetAttributes(Listing* dir, const char* name, const CString& path,

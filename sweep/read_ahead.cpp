@@ -25,6 +25,13 @@ const size_t kSpareBlocks = 32;
 const size_t kSpareItems = 4 * kItemsAtOnce;
 const size_t kSpareBytes = 4 << 10;
 
+// Subdirectories of a directory read whole opened at once at most.
+const size_t kOpenedBelow = 8;
+
+// Handles the process may hold besides the sweep's levels and those opened
+// ahead: the standard streams are counted already.
+const size_t kHandlesElsewhere = 8;
+
 // What a directory waiting in the queue costs there: a node of the set.
 const size_t kQueuedBytes = 6 * sizeof(void*);
 
@@ -48,6 +55,14 @@ Directory::Directory(ReadAhead* owner, Directory* parent, uint32_t index, const 
       attributes_(entry.attributes),
       id_(entry.id) {}
 
+DirEntry Directory::Entry() const {
+  DirEntry entry;
+  entry.name = name_.c_str();
+  entry.attributes = attributes_;
+  entry.id = id_;
+  return entry;
+}
+
 Directory::~Directory() {
   if (!forgotten_) owner_->Close(this);
 }
@@ -56,7 +71,9 @@ size_t Directory::Block::Cost() const {
   // Its lines are counted apart, as long as the block lives.
   size_t cost = sizeof *this + names.capacity() + items.capacity() * sizeof(Item);
   for (const Item& item : items) {
-    if (item.below) cost += sizeof(Directory) + item.below->name_.capacity() + kQueuedBytes;
+    if (!item.below) continue;
+    cost += sizeof(Directory) + item.below->name_.capacity() + kQueuedBytes;
+    if (item.below->listing_) cost += item.below->listing_->Cost();
   }
   return cost;
 }
@@ -135,6 +152,11 @@ void ReadAhead::Start(RemovalQueue* workers, bool remove_ahead) {
   // The sweep's own levels need the rest: a quarter of what the process may
   // hold is read ahead at most.
   budget_->max_handles = std::min(budget_->max_handles, fs_->HandleLimit() / 4);
+  // A level closed ahead holds no handle while the sweep is in it: only as
+  // deep as the one-thread sweep could not run short of them, a few left
+  // for whatever else opens one for a moment.
+  size_t free = fs_->HandlesFree();
+  if (free != SIZE_MAX) unheld_above_ = free > kHandlesElsewhere ? free - kHandlesElsewhere : 0;
   try {
     spare_.reserve(kSpareBlocks);
   } catch (const std::bad_alloc&) {
@@ -180,6 +202,10 @@ std::unique_ptr<Directory> ReadAhead::Open(Directory* parent, const DirEntry* en
     dir->listing_ = fs_->OpenListing(parent ? parent->listing() : nullptr, entry, path, error);
     return dir->listing_ ? std::move(dir) : nullptr;
   }
+  // Where it might run short of handles, the sweep holds every level it is
+  // in, as the one-thread sweep does: what it opens there fails as that
+  // one's would.
+  if (dir->depth_ >= unheld_above_ && unheld_on_path_ > 0) HoldPath(parent);
   bool opened;
   {
     Locked locked(&workers_->mutex_);
@@ -192,7 +218,8 @@ std::unique_ptr<Directory> ReadAhead::Open(Directory* parent, const DirEntry* en
     opened = dir->listing_ || dir->released_ || dir->finished_;
     if (!opened) {
       *error = dir->open_error_;
-      // Memory ran short as it was opened: it is opened as it comes, below.
+      // Not opened for want of memory, or left to the sweep: it is opened
+      // as it comes, below.
       if (*error == 0) dir->work_ = Directory::kNone;
     } else {
       TakeBlock(dir.get());
@@ -200,8 +227,13 @@ std::unique_ptr<Directory> ReadAhead::Open(Directory* parent, const DirEntry* en
     }
   }
   if (!opened && *error == 0) {
-    dir->listing_ = fs_->OpenListing(parent ? parent->listing() : nullptr, entry, path, error);
-    opened = dir->listing_ != nullptr;
+    Listing* through = parent ? ListingOf(parent) : nullptr;
+    if (parent && !through) {
+      *error = parent->open_error_;
+    } else {
+      dir->listing_ = fs_->OpenListing(through, entry, path, error);
+      opened = dir->listing_ != nullptr;
+    }
   }
   // Given back for want of descriptors, it is opened again now that the
   // sweep is in it, by its name, as the one-thread sweep opens it only now.
@@ -209,6 +241,10 @@ std::unique_ptr<Directory> ReadAhead::Open(Directory* parent, const DirEntry* en
   if (opened && !dir->finished_ && !ListingOf(dir.get())) {
     *error = dir->open_error_;
     opened = false;
+  }
+  if (opened && !dir->listing_) {
+    dir->unheld_ = true;
+    ++unheld_on_path_;
   }
   // Closed, if it was not opened, without the lock.
   return opened ? std::move(dir) : nullptr;
@@ -325,6 +361,15 @@ Directory* ReadAhead::Take() {
     ++budget_->handles;
     dir->counted_handle_ = true;
   }
+  // Room to open its subdirectories, should it be read whole: not where the
+  // file system keeps the workers waiting, as several workers opening them
+  // keep more requests in flight than one opening them in turn.
+  if (dir->read_ == 0 && dir->depth_ < unheld_above_ && !workers_->blocked_) {
+    size_t room =
+        budget_->max_handles > budget_->handles ? budget_->max_handles - budget_->handles : 0;
+    dir->set_aside_ = static_cast<uint32_t>(std::min(room, kOpenedBelow));
+    budget_->handles += dir->set_aside_;
+  }
   dir->fresh_ = SpareBlock();
   return dir;
 }
@@ -366,21 +411,42 @@ void ReadAhead::PathOf(const Directory* dir, CString* path) const {
 }
 
 Listing* ReadAhead::ListingOf(Directory* dir) {
-  if (dir->released_) {
-    dir->released_ = false;
-    // The sweep is in its parent: that one is open.
-    Listing* parent = dir->parent_->listing();
-    CString path;
-    PathOf(dir, &path);
-    DirEntry entry;
-    entry.name = dir->name_.c_str();
-    entry.attributes = dir->attributes_;
-    entry.id = dir->id_;
-    dir->listing_ = fs_->OpenListing(parent, &entry, path, &dir->open_error_);
-    if (!dir->listing_ && fs_->OutOfHandles(dir->open_error_) && GiveBackHandles())
-      dir->listing_ = fs_->OpenListing(parent, &entry, path, &dir->open_error_);
-  }
+  if (dir->unheld_ || dir->released_) HoldPath(dir);
   return dir->listing_.get();
+}
+
+void ReadAhead::HoldPath(Directory* dir) {
+  // Each is opened through the one above it: from the top down. Only the
+  // directory the sweep enters may have been given back; above it, only
+  // those it is in may be closed, never the starting directory.
+  std::vector<Directory*> closed;
+  uint32_t unheld = 0;
+  for (Directory* at = dir; at && (at == dir || unheld < unheld_on_path_); at = at->parent_) {
+    if (!at->unheld_ && !at->released_) continue;
+    closed.push_back(at);
+    unheld += at->unheld_;
+  }
+  for (auto it = closed.rbegin(); it != closed.rend(); ++it) Reopen(*it);
+}
+
+void ReadAhead::Reopen(Directory* dir) {
+  // Opened again by its name, as the one-thread sweep would open it now.
+  dir->released_ = false;
+  if (dir->unheld_) {
+    dir->unheld_ = false;
+    --unheld_on_path_;
+  }
+  Listing* parent = dir->parent_->listing();
+  if (!parent) {
+    dir->open_error_ = dir->parent_->open_error_;
+    return;
+  }
+  CString path;
+  PathOf(dir, &path);
+  DirEntry entry = dir->Entry();
+  dir->listing_ = fs_->OpenListing(parent, &entry, path, &dir->open_error_);
+  if (!dir->listing_ && fs_->OutOfHandles(dir->open_error_) && GiveBackHandles())
+    dir->listing_ = fs_->OpenListing(parent, &entry, path, &dir->open_error_);
 }
 
 void ReadAhead::Run(Directory* dir, const CString* known_path, bool sweep) {
@@ -390,14 +456,21 @@ void ReadAhead::Run(Directory* dir, const CString* known_path, bool sweep) {
     CString built;
     const CString* path = known_path ? known_path : &built;
     if (!known_path && fs_->OpensByPath()) PathOf(dir, &built);
-    bool first = !dir->listing_;  // its first block, opened for it
+    // Its first block: nothing has been opened or removed through its
+    // listing, if it has one yet.
+    bool first = dir->read_ == 0;
     if (!dir->listing_) {
       Listing* parent = nullptr;
-      if (dir->parent_) parent = dir->parent_->listing();
-      DirEntry entry;
-      entry.name = dir->name_.c_str();
-      entry.attributes = dir->attributes_;
-      entry.id = dir->id_;
+      if (dir->parent_) {
+        // A parent closed ahead is opened again only for the sweep, which
+        // is in it; a worker leaves the directory to the sweep.
+        parent = sweep ? ListingOf(dir->parent_) : dir->parent_->listing();
+        if (!parent) {
+          dir->open_error_ = sweep ? dir->parent_->open_error_ : 0;
+          return;
+        }
+      }
+      DirEntry entry = dir->Entry();
       const DirEntry* listed = dir->parent_ ? &entry : nullptr;
       dir->listing_ = fs_->OpenListing(parent, listed, *path, &dir->open_error_);
       // Directories held open ahead are ours, not the tree's: with them
@@ -421,10 +494,12 @@ void ReadAhead::Run(Directory* dir, const CString* known_path, bool sweep) {
     // block that is not so: the sweep, or a worker, may yet open or remove
     // through it for an earlier one.
     if (!sweep && first && dir->ahead_->ended) {
-      if (Finished(*dir->ahead_)) {
+      if (dir->depth_ < unheld_above_ && OpenBelow(dir)) {
         // Nothing left to do through it: closed now, on the thread that
         // read it. What the system keeps for a reading is freed fastest
-        // where it was made, and the descriptor is free sooner.
+        // where it was made, and the descriptor is free sooner. Where it
+        // is, the sweep could not run short of handles: it enters it
+        // without its listing.
         dir->listing_.reset();
         dir->finished_ = true;
       } else {
@@ -439,11 +514,28 @@ void ReadAhead::Run(Directory* dir, const CString* known_path, bool sweep) {
   }
 }
 
-bool ReadAhead::Finished(const Directory::Block& block) const {
+bool ReadAhead::OpenBelow(Directory* dir) {
+  const Directory::Block& block = *dir->ahead_;
+  size_t below = 0;
   for (const Directory::Item& item : block.items) {
-    // A directory to open through it, or a file to remove through it.
-    if (item.below) return false;
+    // A file to remove through it.
     if (item.matches && item.outcome == Directory::kNotRemoved) return false;
+    if (item.below) ++below;
+  }
+  if (below > dir->set_aside_) return false;
+  for (const Directory::Item& item : block.items) {
+    Directory* sub = item.below.get();
+    if (!sub) continue;
+    CString path;
+    if (fs_->OpensByPath()) PathOf(sub, &path);
+    DirEntry entry = sub->Entry();
+    int error = 0;
+    sub->listing_ = fs_->OpenListing(dir->listing(), &entry, path, &error);
+    // The rest are opened as they come, this one too: then its error is
+    // the one told.
+    if (!sub->listing_) return false;
+    sub->counted_handle_ = true;
+    --dir->set_aside_;
   }
   return true;
 }
@@ -549,6 +641,8 @@ void ReadAhead::RemoveAhead(Directory* dir, Directory::Block* block, CString* pa
 void ReadAhead::Done(Directory* dir, bool worker) {
   if (worker) --busy_;
   dir->work_ = Directory::kDone;
+  budget_->handles -= dir->set_aside_;
+  dir->set_aside_ = 0;
   if (dir->counted_handle_ && !dir->listing_) {
     --budget_->handles;
     dir->counted_handle_ = false;
@@ -622,6 +716,7 @@ void ReadAhead::Forget(Directory* dir) {
 }
 
 void ReadAhead::Close(Directory* dir) {
+  if (dir->unheld_) --unheld_on_path_;
   if (!workers_) return;
   {
     Locked locked(&workers_->mutex_);
@@ -684,7 +779,16 @@ bool ReadAhead::GiveBackHandles() {
 }
 
 void ReadAhead::GiveBack(Directory* dir) {
-  if (!dir->ahead_) return;
+  if (!dir->ahead_) {
+    // Opened through its parent's and not read yet: it is opened again as
+    // it comes.
+    if (dir->counted_handle_ && dir->listing_) {
+      dir->listing_.reset();
+      dir->counted_handle_ = false;
+      --budget_->handles;
+    }
+    return;
+  }
   for (Directory::Item& item : dir->ahead_->items) {
     if (item.below) GiveBack(item.below.get());
   }

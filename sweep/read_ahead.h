@@ -13,7 +13,11 @@
 // read ahead, waits for a worker reading it, or reads it itself when nobody
 // has yet. What is read ahead is held within a budget of bytes and of open
 // directories (removal_queue.h), and never more than one block a directory
-// beyond the sweep's.
+// beyond the sweep's. A directory read whole in one block, its files
+// removed, has its few subdirectories opened at once through its listing,
+// which then closes on the thread that read it; the sweep enters it without
+// one, but holds every level it is in where it could run short of handles,
+// as the one-thread sweep does.
 //
 // On a terminal, files are not removed ahead: the sweep removes each one
 // itself once its line is out, and the workers only read.
@@ -96,6 +100,8 @@ class Directory {
   enum Work : uint8_t { kNone, kQueued, kBusy, kDone };
 
   Directory(ReadAhead* owner, Directory* parent, uint32_t index, const DirEntry& entry);
+  // As its parent listed it.
+  DirEntry Entry() const;
 
   ReadAhead* owner_;
   // Where it stands: the `index_`th entry of its parent.
@@ -111,8 +117,14 @@ class Directory {
   std::unique_ptr<Listing> listing_;
   int open_error_ = 0;
   bool counted_handle_ = false;  // its listing counts in the budget
+  // Handles in the budget for its subdirectories, while its first block is
+  // read: opened then, should it be read whole.
+  uint32_t set_aside_ = 0;
   bool released_ = false;        // its listing closed to give a handle back
-  bool finished_ = false;  // its listing closed: read to its end, nothing left to do through it
+  bool unheld_ = false;  // the sweep is in it, its listing closed ahead
+  // Its listing closed ahead: read to its end, nothing left to do through
+  // it but open its subdirectories, which are opened already.
+  bool finished_ = false;
 
   Work work_ = kNone;  // the reading of its next block
   uint32_t read_ = 0;  // entries read from the listing: where that block starts
@@ -169,9 +181,10 @@ class ReadAhead {
 
   void ReadBlock(Directory* dir, Directory::Block* block, bool ahead);
   static void FitToSize(Directory::Block* block);
-  // Whether, of a directory read whole in `block`, nothing is left to open
-  // or remove through its listing.
-  bool Finished(const Directory::Block& block) const;
+  // Of a directory just read whole in its block ahead: opens its
+  // subdirectories when the handles set aside allow, and says whether
+  // nothing is left to do through its listing.
+  bool OpenBelow(Directory* dir);
   void RemoveAhead(Directory* dir, Directory::Block* block, CString* path);
   // For the sweep: whether `dir` is read straight from its listing, with no
   // block read ahead or to come; else its next block, read ahead or read now.
@@ -203,7 +216,13 @@ class ReadAhead {
   void WriteLate(Directory* dir);
   void WriteLate(Directory::Block* block, size_t from);
   void PathOf(const Directory* dir, CString* path) const;
+  // For the sweep: `dir`'s listing, opened again through its parent's if
+  // it was closed ahead; null on failure, with `dir->open_error_` set.
   Listing* ListingOf(Directory* dir);
+  // For the sweep: opens again `dir`, if it was given back or closed
+  // ahead, and every level above it that was closed ahead.
+  void HoldPath(Directory* dir);
+  void Reopen(Directory* dir);
   bool GiveBackHandles();
   void GiveBack(Directory* dir);
 
@@ -216,6 +235,11 @@ class ReadAhead {
   bool remove_ahead_ = false;
   std::atomic<bool> stopped_{false};
   CString start_;  // the starting directory's text
+  // A directory above this depth may be closed ahead and entered without
+  // its listing: until there the one-thread sweep could always open one
+  // more. Deeper, the sweep holds each level it is in, as that one does.
+  size_t unheld_above_ = SIZE_MAX;
+  uint32_t unheld_on_path_ = 0;  // levels the sweep is in so
   Directory* deepest_ = nullptr;  // the sweep's
   uint32_t removed_late_ = 0;
   bool failed_late_ = false;

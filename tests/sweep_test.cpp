@@ -523,6 +523,71 @@ TEST(SweepTest, WaitingDirectoriesAreReadByAWorker) {
   }
 }
 
+// Room for `limit` listings at once, as a process has descriptors: an open
+// past them fails with EMFILE. Where `hold`, the sweep's open of "a" waits
+// until a worker has closed "b", read whole with its one directory opened.
+class FewHandles : public VirtualFileSystem {
+ public:
+  FewHandles(int limit, bool hold) : limit_(limit), hold_(hold) {}
+  std::unique_ptr<Listing> OpenListing(Listing* parent, const DirEntry* entry,
+                                       const CString& path, int* error) override {
+    if (hold_ && entry && strcmp(entry->name, "a") == 0 &&
+        std::this_thread::get_id() == sweep_thread) {
+      std::unique_lock<std::mutex> locked(watch_);
+      closed_.wait_for(locked, std::chrono::seconds(10), [this] { return b_closed_ahead; });
+    }
+    std::lock_guard<std::mutex> counting(count_);
+    if (open_listings >= limit_) {
+      *error = EMFILE;
+      return nullptr;
+    }
+    return VirtualFileSystem::OpenListing(parent, entry, path, error);
+  }
+  void ListingClosed(const std::string& path) override {
+    if (path != "b" || std::this_thread::get_id() == sweep_thread) return;
+    std::lock_guard<std::mutex> locked(watch_);
+    b_closed_ahead = true;
+    closed_.notify_all();
+  }
+  bool OutOfHandles(int error) const override { return error == EMFILE; }
+  size_t HandleLimit() const override { return limit_; }
+  size_t HandlesFree() const override { return limit_ - open_listings; }
+  bool b_closed_ahead = false;
+
+ private:
+  int limit_;
+  bool hold_;
+  std::mutex watch_, count_;
+  std::condition_variable closed_;
+};
+
+// A directory closed ahead is entered without its listing. Where the sweep
+// could run short of handles, it opens again every level it is in: it lists
+// exactly as deep as the one-thread sweep, here 20 levels.
+TEST(SweepTest, LevelsClosedAheadAreHeldWhereHandlesRunShort) {
+  auto build = [](VirtualFileSystem* fs) {
+    fs->AddFile("a/x.bak");
+    std::string chain = "b";
+    for (int level = 0; level < 30; ++level) fs->AddFile((chain += "/d") + "/x.bak");
+    fs->AddFile("c/x.bak");
+  };
+  FewHandles alone(20, false);
+  build(&alone);
+  Outcome expected = RunZapext(&alone, {"bak"});
+  ASSERT_EQ(2, expected.status);
+  for (const ZapextOptions& options : kEngines) {
+    if (options.workers == 0) continue;
+    SCOPED_TRACE(std::to_string(options.workers) + " workers" +
+                 (options.watched ? ", watched" : ""));
+    FewHandles fs(20, true);
+    build(&fs);
+    Outcome run = RunZapext(&fs, {"bak"}, options);
+    EXPECT_TRUE(fs.b_closed_ahead);
+    EXPECT_EQ(expected.output, run.output);
+    EXPECT_EQ(expected.status, run.status);
+  }
+}
+
 // Directories read in many blocks, with workers reading blocks ahead: every
 // entry is met once, in order. In the second, the last blocks of "d" hold
 // nothing for the sweep, and work waits beyond it: read ahead to its end, "d"
