@@ -239,7 +239,7 @@ class ReadAhead {
   // its listing: until there the one-thread sweep could always open one
   // more. Deeper, the sweep holds each level it is in, as that one does.
   size_t unheld_above_ = SIZE_MAX;
-  uint32_t unheld_on_path_ = 0;  // levels the sweep is in so
+  uint32_t unheld_on_path_ = 0;  // levels the sweep is in without their listing
   Directory* deepest_ = nullptr;  // the sweep's
   uint32_t removed_late_ = 0;
   bool failed_late_ = false;
