@@ -7,7 +7,8 @@
 // - every listing opened is closed; the status is 2 exactly when a failure
 //   was reported;
 // - with removal threads, and delays thrown in, the output, the status and
-//   what is left are exactly the one-thread sweep's.
+//   what is left are exactly the one-thread sweep's, under a limit on the
+//   listings open at once too.
 #include <errno.h>
 #include <fuzzer/FuzzedDataProvider.h>
 #include <stdint.h>
@@ -17,6 +18,7 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,11 +46,28 @@ class Watched : public VirtualFileSystem {
   size_t* size = nullptr;
   std::atomic<int> succeeded{0};
   unsigned delay_seed = 0;  // 0: one thread
+  // Listings open at once at most, as a process has descriptors: one more
+  // fails with EMFILE. 0: no limit.
+  int handle_limit = 0;
+  // How many more may open, as told to the tool: fewer than the truth, so
+  // that levels closed ahead are opened again near the top. 0: the truth.
+  size_t free_told = 0;
 
   std::unique_ptr<Listing> OpenListing(Listing* parent, const DirEntry* entry,
                                        const CString& path, int* error) override {
     Delay(path);
+    std::lock_guard<std::mutex> counting(count_);
+    if (handle_limit && open_listings >= handle_limit) {
+      *error = EMFILE;
+      return nullptr;
+    }
     return VirtualFileSystem::OpenListing(parent, entry, path, error);
+  }
+  bool OutOfHandles(int error) const override { return handle_limit && error == EMFILE; }
+  size_t HandleLimit() const override { return handle_limit ? handle_limit : SIZE_MAX; }
+  size_t HandlesFree() const override {
+    size_t free = handle_limit ? handle_limit - open_listings : SIZE_MAX;
+    return free_told ? std::min(free, free_told) : free;
   }
 
   int SetAttributes(Listing* dir, const char* name, const CString& path,
@@ -71,6 +90,8 @@ class Watched : public VirtualFileSystem {
   }
 
  private:
+  std::mutex count_;
+
   void Delay(const CString& path) {
     if (!delay_seed) return;
     size_t turns = (std::hash<std::string>()(static_cast<const char*>(path)) ^ delay_seed) % 7;
@@ -115,6 +136,8 @@ std::string Build(const uint8_t* data, size_t size, Watched* fs, std::vector<Ent
                   std::map<std::string, std::vector<std::string>>* children) {
   FuzzedDataProvider input(data, size);
   std::string wanted = input.PickValueInArray(kWanted);
+  fs->handle_limit = input.ConsumeBool() ? 0 : input.ConsumeIntegralInRange(1, 16);
+  fs->free_told = input.ConsumeIntegralInRange(0, 16);
 
   // The tree: each entry goes into a directory made before it.
   std::vector<std::string> directories = {""};
@@ -231,6 +254,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (std::string p = path; !p.empty();) {
       std::string parent = ParentOf(p);
       if (fs.open_errors.count(parent)) return true;
+      // Past the limit on listings open at once.
+      std::string listed = "Unable to list /work" + (parent.empty() ? "" : "/" + parent);
+      if (output.find(listed + ", error " + std::to_string(EMFILE) + "\n") != std::string::npos)
+        return true;
       auto fail = fs.read_errors.find(parent);
       if (fail != fs.read_errors.end() && fail->second.second != 0) {
         const std::vector<std::string>& names = children[parent];
