@@ -523,23 +523,18 @@ TEST(SweepTest, WaitingDirectoriesAreReadByAWorker) {
   }
 }
 
-// Room for `limit` listings at once, as a process has descriptors: an open
-// past them fails with EMFILE. Where `hold`, the sweep's open of "a" waits
-// until a worker has closed "b", read whole with its one directory opened.
+// Room for `limit` listings at once. Where `hold`, the sweep's open of "a"
+// waits until a worker has closed "b", read whole with its one directory
+// opened.
 class FewHandles : public VirtualFileSystem {
  public:
-  FewHandles(int limit, bool hold) : limit_(limit), hold_(hold) {}
+  FewHandles(int limit, bool hold) : hold_(hold) { handle_limit = limit; }
   std::unique_ptr<Listing> OpenListing(Listing* parent, const DirEntry* entry,
                                        const CString& path, int* error) override {
     if (hold_ && entry && strcmp(entry->name, "a") == 0 &&
         std::this_thread::get_id() == sweep_thread) {
       std::unique_lock<std::mutex> locked(watch_);
       closed_.wait_for(locked, std::chrono::seconds(10), [this] { return b_closed_ahead; });
-    }
-    std::lock_guard<std::mutex> counting(count_);
-    if (open_listings >= limit_) {
-      *error = EMFILE;
-      return nullptr;
     }
     return VirtualFileSystem::OpenListing(parent, entry, path, error);
   }
@@ -549,15 +544,11 @@ class FewHandles : public VirtualFileSystem {
     b_closed_ahead = true;
     closed_.notify_all();
   }
-  bool OutOfHandles(int error) const override { return error == EMFILE; }
-  size_t HandleLimit() const override { return limit_; }
-  size_t HandlesFree() const override { return limit_ - open_listings; }
   bool b_closed_ahead = false;
 
  private:
-  int limit_;
   bool hold_;
-  std::mutex watch_, count_;
+  std::mutex watch_;
   std::condition_variable closed_;
 };
 

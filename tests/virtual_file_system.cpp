@@ -152,6 +152,11 @@ std::unique_ptr<Listing> VirtualFileSystem::OpenListing(Listing* parent, const D
     node = p->node->Child(entry->name);
   }
   EXPECT_EQ(text, static_cast<const char*>(path)) << "directory text out of step with its place";
+  // As the system takes a descriptor before it looks for the name.
+  if (handle_limit && open_listings >= handle_limit) {
+    *error = EMFILE;
+    return nullptr;
+  }
   if (!node || !(node->attributes & kAttrDirectory)) {
     *error = kErrorGone;
     return nullptr;
@@ -165,6 +170,15 @@ std::unique_ptr<Listing> VirtualFileSystem::OpenListing(Listing* parent, const D
       this, node, text, fail == read_errors.end() ? std::make_pair(size_t(0), 0) : fail->second));
   max_open_listings = std::max(max_open_listings, open_listings.load());
   return listing;
+}
+
+size_t VirtualFileSystem::HandleLimit() const {
+  return handle_limit ? static_cast<size_t>(handle_limit) : SIZE_MAX;
+}
+
+size_t VirtualFileSystem::HandlesFree() const {
+  size_t free = handle_limit ? static_cast<size_t>(handle_limit - open_listings) : SIZE_MAX;
+  return free_told ? std::min(free, free_told) : free;
 }
 
 VirtualFileSystem::Node* VirtualFileSystem::ChildOf(Listing* dir, const char* name,

@@ -4,6 +4,8 @@
 #ifndef ZAPEXT_TESTS_VIRTUAL_FILE_SYSTEM_H_
 #define ZAPEXT_TESTS_VIRTUAL_FILE_SYSTEM_H_
 
+#include <errno.h>
+
 #include <atomic>
 #include <map>
 #include <memory>
@@ -38,6 +40,12 @@ class VirtualFileSystem : public FileSystem {
   std::map<std::string, int> remove_errors;
   // Removed by "someone else" between listing and removal.
   std::vector<std::string> vanish_before_remove;
+  // Listings open at once at most, as a process has descriptors: one more
+  // fails with EMFILE. 0: no limit.
+  int handle_limit = 0;
+  // How many more may open, as told to the tool: fewer than the truth, so
+  // that levels closed ahead are opened again near the top. 0: the truth.
+  size_t free_told = 0;
 
   // What the tool asked for.
   std::atomic<int> open_listings{0};
@@ -56,6 +64,9 @@ class VirtualFileSystem : public FileSystem {
   int SetAttributes(Listing* dir, const char* name, const CString& path,
                     uint32_t attributes) override;
   int RemoveFile(Listing* dir, const char* name, const CString& path) override;
+  bool OutOfHandles(int error) const override { return handle_limit && error == EMFILE; }
+  size_t HandleLimit() const override;
+  size_t HandlesFree() const override;
 
   // A listing of the directory `path` (below the root) closed, on any thread.
   virtual void ListingClosed(const std::string& path) { (void)path; }

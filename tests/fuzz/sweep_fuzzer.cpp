@@ -18,7 +18,6 @@
 #include <algorithm>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -46,28 +45,11 @@ class Watched : public VirtualFileSystem {
   size_t* size = nullptr;
   std::atomic<int> succeeded{0};
   unsigned delay_seed = 0;  // 0: one thread
-  // Listings open at once at most, as a process has descriptors: one more
-  // fails with EMFILE. 0: no limit.
-  int handle_limit = 0;
-  // How many more may open, as told to the tool: fewer than the truth, so
-  // that levels closed ahead are opened again near the top. 0: the truth.
-  size_t free_told = 0;
 
   std::unique_ptr<Listing> OpenListing(Listing* parent, const DirEntry* entry,
                                        const CString& path, int* error) override {
     Delay(path);
-    std::lock_guard<std::mutex> counting(count_);
-    if (handle_limit && open_listings >= handle_limit) {
-      *error = EMFILE;
-      return nullptr;
-    }
     return VirtualFileSystem::OpenListing(parent, entry, path, error);
-  }
-  bool OutOfHandles(int error) const override { return handle_limit && error == EMFILE; }
-  size_t HandleLimit() const override { return handle_limit ? handle_limit : SIZE_MAX; }
-  size_t HandlesFree() const override {
-    size_t free = handle_limit ? handle_limit - open_listings : SIZE_MAX;
-    return free_told ? std::min(free, free_told) : free;
   }
 
   int SetAttributes(Listing* dir, const char* name, const CString& path,
@@ -90,8 +72,6 @@ class Watched : public VirtualFileSystem {
   }
 
  private:
-  std::mutex count_;
-
   void Delay(const CString& path) {
     if (!delay_seed) return;
     size_t turns = (std::hash<std::string>()(static_cast<const char*>(path)) ^ delay_seed) % 7;
