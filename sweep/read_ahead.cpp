@@ -410,6 +410,24 @@ void ReadAhead::PathOf(const Directory* dir, CString* path) const {
   }
 }
 
+std::unique_ptr<Listing> ReadAhead::OpenThrough(const Directory* dir, Listing* parent,
+                                                const CString* path, bool give_back,
+                                                int* error) {
+  CString built;
+  if (!path) {
+    if (fs_->OpensByPath()) PathOf(dir, &built);
+    path = &built;
+  }
+  DirEntry entry = dir->Entry();
+  const DirEntry* listed = dir->parent_ ? &entry : nullptr;
+  std::unique_ptr<Listing> listing = fs_->OpenListing(parent, listed, *path, error);
+  // Directories held open ahead are ours, not the tree's: with them
+  // closed, the outcome is the one-thread sweep's.
+  if (!listing && give_back && fs_->OutOfHandles(*error) && GiveBackHandles())
+    listing = fs_->OpenListing(parent, listed, *path, error);
+  return listing;
+}
+
 Listing* ReadAhead::ListingOf(Directory* dir) {
   if (dir->unheld_ || dir->released_) HoldPath(dir);
   return dir->listing_.get();
@@ -441,12 +459,7 @@ void ReadAhead::Reopen(Directory* dir) {
     dir->open_error_ = dir->parent_->open_error_;
     return;
   }
-  CString path;
-  PathOf(dir, &path);
-  DirEntry entry = dir->Entry();
-  dir->listing_ = fs_->OpenListing(parent, &entry, path, &dir->open_error_);
-  if (!dir->listing_ && fs_->OutOfHandles(dir->open_error_) && GiveBackHandles())
-    dir->listing_ = fs_->OpenListing(parent, &entry, path, &dir->open_error_);
+  dir->listing_ = OpenThrough(dir, parent, nullptr, true, &dir->open_error_);
 }
 
 void ReadAhead::Run(Directory* dir, const CString* known_path, bool sweep) {
@@ -470,13 +483,7 @@ void ReadAhead::Run(Directory* dir, const CString* known_path, bool sweep) {
           return;
         }
       }
-      DirEntry entry = dir->Entry();
-      const DirEntry* listed = dir->parent_ ? &entry : nullptr;
-      dir->listing_ = fs_->OpenListing(parent, listed, *path, &dir->open_error_);
-      // Directories held open ahead are ours, not the tree's: with them
-      // closed, the outcome is the one-thread sweep's.
-      if (!dir->listing_ && sweep && fs_->OutOfHandles(dir->open_error_) && GiveBackHandles())
-        dir->listing_ = fs_->OpenListing(parent, listed, *path, &dir->open_error_);
+      dir->listing_ = OpenThrough(dir, parent, path, sweep, &dir->open_error_);
       if (!dir->listing_) return;
       dir->open_error_ = 0;
     }
@@ -526,11 +533,8 @@ bool ReadAhead::OpenBelow(Directory* dir) {
   for (const Directory::Item& item : block.items) {
     Directory* sub = item.below.get();
     if (!sub) continue;
-    CString path;
-    if (fs_->OpensByPath()) PathOf(sub, &path);
-    DirEntry entry = sub->Entry();
     int error = 0;
-    sub->listing_ = fs_->OpenListing(dir->listing(), &entry, path, &error);
+    sub->listing_ = OpenThrough(sub, dir->listing(), nullptr, false, &error);
     // The rest are opened as they come, this one too: then its error is
     // the one told.
     if (!sub->listing_) return false;

@@ -216,6 +216,12 @@ class ReadAhead {
   void WriteLate(Directory* dir);
   void WriteLate(Directory::Block* block, size_t from);
   void PathOf(const Directory* dir, CString* path) const;
+  // Opens `dir` through `parent`, its parent's listing (null for the
+  // starting directory); `path` is its text, or null to build it where the
+  // platform opens by it. Where `give_back`, a want of handles gives back
+  // those held ahead and tries again.
+  std::unique_ptr<Listing> OpenThrough(const Directory* dir, Listing* parent, const CString* path,
+                                       bool give_back, int* error);
   // For the sweep: `dir`'s listing, opened again through its parent's if
   // it was closed ahead; null on failure, with `dir->open_error_` set.
   Listing* ListingOf(Directory* dir);
