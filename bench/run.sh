@@ -46,6 +46,7 @@ program_of() {
     zapext) echo "$build/zapext" ;;
     one-thread) echo "$build/bench/zapext-bench-one-thread" ;;
     reference) echo "$build/bench/zapext-bench-reference" ;;
+    pair) echo "$build/bench/zapext-bench-one-thread" ;;
     w*) echo "$build/bench/zapext-bench-workers-${1#w}" ;;
   esac
 }
@@ -59,10 +60,15 @@ for shape in "${shapes[@]}"; do
     *) echo "bench/run.sh: no shape $shape (wide typical deep sparse latency sparse-latency flat)" >&2; exit 2 ;;
   esac
 done
+# Where the CPU time is held to the one-thread sweep's, two one-thread
+# sweeps also run at once, each on its own copy of the tree: what two busy
+# processors cost this machine, in this run.
+has_pair() { case $1 in wide | typical | deep | sparse) return 0 ;; *) return 1 ;; esac; }
 runs_of() { case $1 in flat1m) echo 1 ;; *) echo "$runs" ;; esac; }
 counts_of() { case $1 in flat* | *latency) echo 0 ;; *) echo "$instructions" ;; esac; }
 contenders_of() {
   printf "%s\n" zapext one-thread reference find
+  ! has_pair "$1" || echo pair
   case $1 in typical | latency) for n in "${workers[@]}"; do echo "w$n"; done ;; esac
 }
 # Where the contenders run: a latency shape's tree is seen through the
@@ -127,6 +133,7 @@ for t in "${trees[@]}"; do
   mapfile -t cs < <(contenders_of "$t")
   batches=$((${#cs[@]} * $(runs_of "$t") + $(counts_of "$t")))
   "$tree" build "$t" "$work/$t" "$batches"
+  ! has_pair "$t" || "$tree" build "$t" "$work/$t.pair" "$(runs_of "$t")"
   for c in "${cs[@]}"; do : >"$work/$t/out-$c"; done
 done
 mkdir "$work/empty"
@@ -152,7 +159,15 @@ run_once() {
   "$tree" restore "$t" "$dir" "$batch"
   sync
   local cost
-  if [ "$tool" = find ]; then
+  if [ "$tool" = pair ]; then
+    "$tree" restore "$t" "$dir.pair" "$pair_batch"
+    pair_batch=$((pair_batch + 1))
+    sync
+    cost=$("$measure" "$dir/out-pair" "$at" "$build/bench/zapext-bench-pair" "$dir.pair/tree" \
+      "$dir.pair/out" "$(program_of pair)" bak)
+    "$tree" verify "$t" "$dir" "$dir/out-pair" total ordered
+    "$tree" verify "$t" "$dir.pair" "$dir.pair/out" total ordered
+  elif [ "$tool" = find ]; then
     local top
     top=$(cd "$at" && pwd -P)
     cost=$("$measure" "$dir/out-find" "$at" find "$top" ! -type d \
@@ -185,6 +200,7 @@ for t in "${trees[@]}"; do
   echo "timing $t: ${cs[*]}"
   echo "$t load-before $(load)" >>"$results"
   batch=0
+  pair_batch=0
   for ((i = 0; i < $(runs_of "$t"); ++i)); do
     # Each contender goes first in turn.
     for ((k = 0; k < ${#cs[@]}; ++k)); do
@@ -218,12 +234,13 @@ base=(zapext one-thread reference find)
 # Prints, for every tree, the median of column $1 (seconds) for each
 # contender and zapext's against the other three.
 # The wall time's table ends with how far zapext is from the faster of the
-# one-thread sweep and the reference, and zapext's CPU time and the
-# reference's against the one-thread sweep's: what two processors cost the
-# reference is what no ordered sweep can save.
+# one-thread sweep and the reference, and the CPU time of zapext, of the
+# reference and of a pair (half of it) against the one-thread sweep's: what
+# two processors cost the pair, which shares nothing, no sweep that works on
+# two of them can save.
 times_table() {
   printf '%-14s %8s | %9s %9s %9s %9s | %-29s | %s\n' "" "" "" "" "" "" "zapext against" \
-    "${2:+best   CPU/one-thread    ref CPU}"
+    "${2:+best   CPU/one-thread    ref CPU   pair CPU}"
   printf '%-14s %8s | %9s %9s %9s %9s | %9s %9s %9s |\n' shape entries "${base[@]}" \
     one-thread reference find
   for t in "${trees[@]}"; do
@@ -231,10 +248,12 @@ times_table() {
     for c in "${base[@]}"; do m+=("$(figure "$c" "$1" median)"); done
     awk -v t="$t" -v n="$(entries "$t")" -v z="${m[0]}" -v o="${m[1]}" -v r="${m[2]}" \
       -v f="${m[3]}" -v extra="${2:-}" -v zc="$(figure zapext cpu median)" \
-      -v oc="$(figure one-thread cpu median)" -v rc="$(figure reference cpu median)" 'BEGIN {
+      -v oc="$(figure one-thread cpu median)" -v rc="$(figure reference cpu median)" \
+      -v pc="$(figure pair cpu median)" 'BEGIN {
       printf "%-14s %8d | %9.1f %9.1f %9.1f %9.1f | %8.2fx %8.2fx %8.2fx |",
         t, n, z * 1000, o * 1000, r * 1000, f * 1000, z / o, z / r, z / f
       if (extra) printf " %5.2fx %8.2fx %11.2fx", z / (o < r ? o : r), zc / oc, rc / oc
+      if (extra && pc > 0) printf " %9.2fx", pc / 2 / oc
       printf "\n" }'
   done
 }
