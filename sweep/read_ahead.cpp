@@ -231,7 +231,7 @@ std::unique_ptr<Directory> ReadAhead::Open(Directory* parent, const DirEntry* en
     if (parent && !through) {
       *error = parent->open_error_;
     } else {
-      dir->listing_ = fs_->OpenListing(through, entry, path, error);
+      dir->listing_ = OpenThrough(dir.get(), through, &path, true, error);
       opened = dir->listing_ != nullptr;
     }
   }

@@ -579,6 +579,75 @@ TEST(SweepTest, LevelsClosedAheadAreHeldWhereHandlesRunShort) {
   }
 }
 
+// Room for 12 listings at once, none closed ahead. Where `short_once`, the
+// sweep's opening of "a" waits until workers hold "s1" and "s2" open ahead
+// (ten seconds at most: a guard against a hang), and memory runs short as
+// "f", at the bottom of the chain below "a", is first opened while they do.
+class ShortWhileHeld : public VirtualFileSystem {
+ public:
+  explicit ShortWhileHeld(bool short_once) : short_once_(short_once) {
+    handle_limit = 12;
+    free_told = 8;
+  }
+  std::unique_ptr<Listing> OpenListing(Listing* parent, const DirEntry* entry,
+                                       const CString& path, int* error) override {
+    std::string name = entry ? entry->name : "";
+    if (short_once_ && (name == "a" || name == "f")) {
+      std::unique_lock<std::mutex> locked(watch_);
+      if (name == "a" && std::this_thread::get_id() == sweep_thread)
+        opened_.wait_for(locked, std::chrono::seconds(10), [this] { return held_ == 2; });
+      if (name == "f" && held_ == 2 && !ran_short) {
+        ran_short = true;
+        throw std::bad_alloc();
+      }
+    }
+    std::unique_ptr<Listing> listing = VirtualFileSystem::OpenListing(parent, entry, path, error);
+    if (listing && (name == "s1" || name == "s2")) {
+      std::lock_guard<std::mutex> locked(watch_);
+      ++held_;
+      opened_.notify_all();
+    }
+    return listing;
+  }
+  bool ran_short = false;
+
+ private:
+  bool short_once_;
+  std::mutex watch_;
+  std::condition_variable opened_;
+  int held_ = 0;
+};
+
+// Opened again after memory ran short, a directory gets back the handles
+// held ahead, as any other open of the sweep's: the one-thread sweep has
+// room for "f".
+TEST(SweepTest, AnOpenAfterMemoryRanShortGetsHandlesBack) {
+  auto build = [](VirtualFileSystem* fs) {
+    fs->AddFile("a/b/c/d/e/g/h/i/j/f/x.bak");
+    for (const char* sibling : {"s1", "s2", "s3"}) fs->AddFile(std::string(sibling) + "/x.bak");
+  };
+  ShortWhileHeld alone(false);
+  build(&alone);
+  Outcome expected = RunZapext(&alone, {"bak"});
+  ASSERT_EQ(0, expected.status);
+  for (const ZapextOptions& options : kEngines) {
+    if (options.workers == 0) continue;
+    // Until memory runs short with both held: a worker may take "a" first.
+    bool ran_short = false;
+    for (int round = 0; round < 20 && !ran_short; ++round) {
+      SCOPED_TRACE(std::to_string(options.workers) + " workers" +
+                   (options.watched ? ", watched" : "") + ", round " + std::to_string(round));
+      ShortWhileHeld fs(true);
+      build(&fs);
+      Outcome run = RunZapext(&fs, {"bak"}, options);
+      EXPECT_EQ(expected.output, run.output);
+      EXPECT_EQ(0, run.status);
+      ran_short = fs.ran_short;
+    }
+    EXPECT_TRUE(ran_short);
+  }
+}
+
 // Directories read in many blocks, with workers reading blocks ahead: every
 // entry is met once, in order. In the second, the last blocks of "d" hold
 // nothing for the sweep, and work waits beyond it: read ahead to its end, "d"
