@@ -37,6 +37,7 @@ class PosixListing : public Listing {
     if (next_ == kept_.size() && !Fill()) return false;
     const struct dirent64* d = reinterpret_cast<const struct dirent64*>(kept_.data() + next_);
     next_ += d->d_reclen;
+    position_ = d->d_off;
     entry->name = d->d_name;
     entry->attributes = IsDirectory(d) ? kAttrDirectory : 0;
     return true;
@@ -63,6 +64,7 @@ class PosixListing : public Listing {
   bool Fill() {
     alignas(struct dirent64) char block[32 * 1024];
     next_ = 0;
+    kept_.clear();
     ssize_t size = 0;
     if (!ended_) {  // else nothing to read it with
       size = getdents64(fd_, block, sizeof block);
@@ -77,7 +79,20 @@ class PosixListing : public Listing {
     if (kept_.capacity() < static_cast<size_t>(size) &&
         spare_block.capacity() >= static_cast<size_t>(size))
       kept_.swap(spare_block);
-    kept_.assign(block, block + size);
+    try {
+      kept_.assign(block, block + size);
+    } catch (const std::bad_alloc&) {
+      // No room to keep what was just read: the listing goes back to where
+      // the block began, and it is read again once there is room. Where it
+      // cannot go back, the listing fails and says so: no entry is passed
+      // over in silence.
+      off_t back = static_cast<off_t>(position_);
+      if (back == position_ && lseek(fd_, back, SEEK_SET) == back) throw;
+      error_ = ENOMEM;
+      ended_ = true;
+      LetGo();
+      return false;
+    }
     return true;
   }
 
@@ -97,6 +112,7 @@ class PosixListing : public Listing {
   int fd_;
   std::vector<char> kept_;  // the block read last
   size_t next_ = 0;         // its first unread entry
+  int64_t position_ = 0;    // where the listing stands after the entries read
   int error_ = 0;
   bool ended_ = false;  // read to its end, and let go of reading
 };

@@ -1,9 +1,11 @@
 // The sweep and the front end against the in-memory file system, through
 // every failure it can meet.
 #include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -710,6 +712,48 @@ class ShortOfMemory : public VirtualFileSystem {
     ~Exempt() { allocations_exempt = false; }
   };
 };
+
+// Memory short as a listing keeps the entries it has just read: they are
+// read again once there is room, none lost and none given twice. On a
+// thread of its own, whose listings have left it no block to read into.
+TEST(SweepTest, AListingShortOfMemoryLosesNoEntry) {
+  char path[] = "/tmp/zapext-short.XXXXXX";
+  ASSERT_NE(nullptr, mkdtemp(path));
+  std::multiset<std::string> made = {".", ".."};
+  for (const char* name : {"a.bak", "b.txt", "c"}) {
+    ASSERT_EQ(0, close(open((std::string(path) + "/" + name).c_str(), O_CREAT | O_WRONLY, 0644)));
+    made.insert(name);
+  }
+  int back = open(".", O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(back, 0);
+  ASSERT_EQ(0, chdir(path));  // where the starting directory opens
+  int error = 0;
+  std::unique_ptr<Listing> listing =
+      RealFileSystem()->OpenListing(nullptr, nullptr, CString(path), &error);
+  EXPECT_EQ(0, fchdir(back));
+  close(back);
+  ASSERT_TRUE(listing) << error;
+  bool ran_short = false;
+  std::multiset<std::string> listed;
+  std::thread reader([&] {
+    DirEntry entry;
+    allocations_left = 0;
+    allocations_armed = true;
+    try {
+      if (listing->Read(&entry)) listed.insert(entry.name);
+    } catch (const std::bad_alloc&) {
+      ran_short = true;
+    }
+    allocations_armed = false;
+    while (listing->Read(&entry)) listed.insert(entry.name);
+    error = listing->error();
+  });
+  reader.join();
+  EXPECT_TRUE(ran_short);
+  EXPECT_EQ(0, error);
+  EXPECT_EQ(made, listed);
+  ASSERT_EQ(0, system((std::string("rm -rf ") + path).c_str()));
+}
 
 // Whenever memory runs out, every file removed has its line, the total is
 // what was removed, and the run says it stopped (status 2); where nothing
