@@ -73,11 +73,13 @@ class Win32Listing : public Listing {
   bool Read(DirEntry* entry) override {
     if (!next_ && !Fill()) return false;
     const FILE_ID_BOTH_DIR_INFO* read = next_;
+    // Its name first: should there be no room for it, the entry is still
+    // the next one, not passed over.
+    AnsiText(read->FileName, static_cast<int>(read->FileNameLength / sizeof(WCHAR)), &name_);
     next_ = read->NextEntryOffset
                 ? reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(
                       reinterpret_cast<const char*>(read) + read->NextEntryOffset)
                 : nullptr;
-    AnsiText(read->FileName, static_cast<int>(read->FileNameLength / sizeof(WCHAR)), &name_);
     entry->name = name_.c_str();
     entry->id = read->FileId.QuadPart;
     // With the reparse-point bit, EaSize holds the reparse tag.
