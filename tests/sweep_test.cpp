@@ -713,9 +713,10 @@ class ShortOfMemory : public VirtualFileSystem {
   };
 };
 
-// Memory short as a listing keeps the entries it has just read: they are
-// read again once there is room, none lost and none given twice. On a
-// thread of its own, whose listings have left it no block to read into.
+// Memory short as a listing keeps the entries it has just read (the one on
+// getdents64 allocates there; the one on readdir does not): they are read
+// again once there is room, none lost and none given twice. On a thread of
+// its own, whose listings have left it no block to read into.
 TEST(SweepTest, AListingShortOfMemoryLosesNoEntry) {
   char path[] = "/tmp/zapext-short.XXXXXX";
   ASSERT_NE(nullptr, mkdtemp(path));
@@ -733,23 +734,23 @@ TEST(SweepTest, AListingShortOfMemoryLosesNoEntry) {
   EXPECT_EQ(0, fchdir(back));
   close(back);
   ASSERT_TRUE(listing) << error;
-  bool ran_short = false;
   std::multiset<std::string> listed;
   std::thread reader([&] {
     DirEntry entry;
+    bool read = false;
     allocations_left = 0;
     allocations_armed = true;
     try {
-      if (listing->Read(&entry)) listed.insert(entry.name);
+      read = listing->Read(&entry);
     } catch (const std::bad_alloc&) {
-      ran_short = true;
+      // Then the entries are all to come.
     }
     allocations_armed = false;
+    if (read) listed.insert(entry.name);
     while (listing->Read(&entry)) listed.insert(entry.name);
     error = listing->error();
   });
   reader.join();
-  EXPECT_TRUE(ran_short);
   EXPECT_EQ(0, error);
   EXPECT_EQ(made, listed);
   ASSERT_EQ(0, system((std::string("rm -rf ") + path).c_str()));
