@@ -157,7 +157,12 @@ class PosixFileSystem : public FileSystem {
       *error = (errno == ENOENT || errno == ENOTDIR || errno == ELOOP) ? kErrorGone : errno;
       return nullptr;
     }
-    return std::unique_ptr<Listing>(new PosixListing(fd));
+    try {
+      return std::unique_ptr<Listing>(new PosixListing(fd));
+    } catch (const std::bad_alloc&) {
+      close(fd);  // not left behind
+      throw;
+    }
   }
 
   // Each directory is opened relative to its parent.

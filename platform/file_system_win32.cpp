@@ -16,6 +16,7 @@
 #include <winternl.h>
 
 #include <memory>
+#include <new>
 #include <string>
 
 #include "platform/code_page_win32.h"
@@ -269,7 +270,12 @@ class Win32FileSystem : public FileSystem {
       *error = GoneOrError(code);
       return nullptr;
     }
-    return std::unique_ptr<Listing>(new Win32Listing(dir));
+    try {
+      return std::unique_ptr<Listing>(new Win32Listing(dir));
+    } catch (const std::bad_alloc&) {
+      CloseHandle(dir);  // not left behind
+      throw;
+    }
   }
 
   int SetAttributes(Listing* dir, const char* name, const CString& path,

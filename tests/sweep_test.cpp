@@ -756,6 +756,28 @@ TEST(SweepTest, AListingShortOfMemoryLosesNoEntry) {
   ASSERT_EQ(0, system((std::string("rm -rf ") + path).c_str()));
 }
 
+// Memory short as a listing is made for a directory just opened: the
+// directory's descriptor is closed, not left behind.
+TEST(SweepTest, AListingNotMadeForWantOfMemoryHoldsNoDescriptor) {
+  int lowest = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(lowest, 0);
+  close(lowest);
+  int error = 0;
+  bool ran_short = false;
+  allocations_left = 0;
+  allocations_armed = true;
+  try {
+    RealFileSystem()->OpenListing(nullptr, nullptr, CString("."), &error);
+  } catch (const std::bad_alloc&) {
+    ran_short = true;
+  }
+  allocations_armed = false;
+  EXPECT_TRUE(ran_short);
+  int next = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  EXPECT_EQ(lowest, next);
+  close(next);
+}
+
 // Whenever memory runs out, every file removed has its line, the total is
 // what was removed, and the run says it stopped (status 2); where nothing
 // was short, it completes.
