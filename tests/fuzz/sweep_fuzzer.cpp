@@ -8,7 +8,7 @@
 //   was reported;
 // - with removal threads, and delays thrown in, the output, the status and
 //   what is left are exactly the one-thread sweep's, under a limit on the
-//   listings open at once too.
+//   listings open at once too, and when memory runs short once on a worker.
 #include <errno.h>
 #include <fuzzer/FuzzedDataProvider.h>
 #include <stdint.h>
@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,6 +27,43 @@
 
 #include "cli/zapext.h"
 #include "tests/virtual_file_system.h"
+
+namespace {
+
+// Memory that runs short once, on a worker thread, after a countdown (none
+// below 0): what the worker was doing is left to the sweep, which must end
+// as the one-thread sweep does. Not in the fake file system's own work,
+// where the system's would allocate nothing.
+thread_local bool t_worker = false;
+thread_local int t_exempt = 0;
+std::atomic<long> worker_allocations_left{-1};
+
+struct Exempt {
+  Exempt() { ++t_exempt; }
+  ~Exempt() { --t_exempt; }
+};
+
+}  // namespace
+
+// ThreadSanitizer's runtime brings its own, which cannot be replaced in
+// part: its replay runs without memory running short.
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define ZAPEXT_KEEP_ALLOCATOR
+#endif
+#endif
+#ifndef ZAPEXT_KEEP_ALLOCATOR
+void* operator new(size_t size) {
+  if (t_worker && t_exempt == 0 && worker_allocations_left.load(std::memory_order_relaxed) >= 0 &&
+      worker_allocations_left.fetch_sub(1) == 0)
+    throw std::bad_alloc();
+  if (void* memory = malloc(size ? size : 1)) return memory;
+  throw std::bad_alloc();
+}
+void* operator new(size_t size, const std::nothrow_t&) noexcept { return malloc(size ? size : 1); }
+void operator delete(void* memory) noexcept { free(memory); }
+void operator delete(void* memory, size_t) noexcept { free(memory); }
+#endif
 
 namespace {
 
@@ -49,16 +87,19 @@ class Watched : public VirtualFileSystem {
   std::unique_ptr<Listing> OpenListing(Listing* parent, const DirEntry* entry,
                                        const CString& path, int* error) override {
     Delay(path);
+    // A real listing allocates as it opens.
     return VirtualFileSystem::OpenListing(parent, entry, path, error);
   }
 
   int SetAttributes(Listing* dir, const char* name, const CString& path,
                     uint32_t attributes) override {
+    Exempt exempt;
     Delay(path);
     return VirtualFileSystem::SetAttributes(dir, name, path, attributes);
   }
 
   int RemoveFile(Listing* dir, const char* name, const CString& path) override {
+    Exempt exempt;
     if (delay_seed) {
       Delay(path);
     } else {
@@ -74,6 +115,8 @@ class Watched : public VirtualFileSystem {
  private:
   void Delay(const CString& path) {
     if (!delay_seed) return;
+    if (std::this_thread::get_id() != sweep_thread) t_worker = true;
+    Exempt exempt;
     size_t turns = (std::hash<std::string>()(static_cast<const char*>(path)) ^ delay_seed) % 7;
     for (size_t i = 0; i < turns * turns; ++i) std::this_thread::yield();
   }
@@ -214,8 +257,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     parallel.delay_seed = static_cast<unsigned>(std::hash<std::string>()(
                               std::string(reinterpret_cast<const char*>(data), size))) | 1;
     // As for a terminal, too: the workers then only read.
+    worker_allocations_left = (parallel.delay_seed >> 3) % 3 == 0 ? (parallel.delay_seed >> 5) % 64 : -1;
     Outcome many =
         Run(&parallel, wanted, 1 + parallel.delay_seed % 4, (parallel.delay_seed >> 2) % 2 != 0);
+    worker_allocations_left = -1;
     if (many.output != one.output || many.status != one.status || many.left != one.left ||
         many.succeeded != one.succeeded)
       abort();
