@@ -37,7 +37,6 @@ class PosixListing : public Listing {
     if (next_ == kept_.size() && !Fill()) return false;
     const struct dirent64* d = reinterpret_cast<const struct dirent64*>(kept_.data() + next_);
     next_ += d->d_reclen;
-    position_ = d->d_off;
     entry->name = d->d_name;
     entry->attributes = IsDirectory(d) ? kAttrDirectory : 0;
     return true;
@@ -63,8 +62,6 @@ class PosixListing : public Listing {
  private:
   bool Fill() {
     alignas(struct dirent64) char block[32 * 1024];
-    next_ = 0;
-    kept_.clear();
     ssize_t size = 0;
     if (!ended_) {  // else nothing to read it with
       size = getdents64(fd_, block, sizeof block);
@@ -83,16 +80,24 @@ class PosixListing : public Listing {
       kept_.assign(block, block + size);
     } catch (const std::bad_alloc&) {
       // No room to keep what was just read: the listing goes back to where
-      // the block began, and it is read again once there is room. Where it
-      // cannot go back, the listing fails and says so: no entry is passed
-      // over in silence.
-      off_t back = static_cast<off_t>(position_);
-      if (back == position_ && lseek(fd_, back, SEEK_SET) == back) throw;
+      // the block began, after the last entry of the one it still keeps
+      // (read to its end), and it is read again once there is room. Where
+      // it cannot go back, the listing fails and says so: no entry is
+      // passed over in silence.
+      int64_t began = 0;
+      for (size_t at = 0; at < kept_.size();) {
+        const struct dirent64* d = reinterpret_cast<const struct dirent64*>(kept_.data() + at);
+        began = d->d_off;
+        at += d->d_reclen;
+      }
+      off_t back = static_cast<off_t>(began);
+      if (back == began && lseek(fd_, back, SEEK_SET) == back) throw;
       error_ = ENOMEM;
       ended_ = true;
       LetGo();
       return false;
     }
+    next_ = 0;
     return true;
   }
 
@@ -101,6 +106,7 @@ class PosixListing : public Listing {
   void LetGo() {
     if (kept_.capacity() > spare_block.capacity()) kept_.swap(spare_block);
     std::vector<char>().swap(kept_);
+    next_ = 0;
   }
 
   static thread_local std::vector<char> spare_block;
@@ -112,7 +118,6 @@ class PosixListing : public Listing {
   int fd_;
   std::vector<char> kept_;  // the block read last
   size_t next_ = 0;         // its first unread entry
-  int64_t position_ = 0;    // where the listing stands after the entries read
   int error_ = 0;
   bool ended_ = false;  // read to its end, and let go of reading
 };
