@@ -65,7 +65,7 @@ int ZapextMain(FileSystem* fs, int argc, char** argv, FILE* out, const ZapextOpt
     return 2;
   }
 
-  FileOutput file(out);
+  FileOutput file(out, options.watched);
   SweepContext sweep;
   sweep.fs = fs;
   sweep.out = &file;

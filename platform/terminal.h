@@ -15,6 +15,12 @@ bool IsTerminal(FILE* stream);
 // each as soon as it is written. Into a file or a pipe the bytes stay.
 void ShowTextAsItIs(FILE* stream);
 
+// Returns once what was written to `stream` is the terminal's: no end of the
+// process, not even a kill, can take it back then. POSIX: once written out
+// of the process. A Windows console: once the thread that shows it has handed
+// it to the console. For one thread at a time.
+void ShowWritten(FILE* stream);
+
 // Writes out all that `stream` holds, wherever it goes: the last thing
 // before the process ends. False when some of it could not be written.
 bool FlushToTheEnd(FILE* stream);

@@ -8,17 +8,22 @@
 #include <io.h>
 #include <windows.h>
 
-#include <string>
+#include <string.h>
 
 #include "platform/thread.h"
 
 namespace {
 
+// What the thread takes from the pipe at a time, and converts at a time. The
+// thread allocates nothing: short of memory, it still shows every line.
+const DWORD kBlock = 8 * 1024;
+
 struct Console {
-  Console(HANDLE console, HANDLE pipe, int descriptor, int saved)
-      : console(console), pipe(pipe), descriptor(descriptor), saved(saved) {}
+  Console(HANDLE console, HANDLE pipe, HANDLE reached, int descriptor, int saved)
+      : console(console), pipe(pipe), reached(reached), descriptor(descriptor), saved(saved) {}
   HANDLE console;
   HANDLE pipe;  // the end the thread reads
+  HANDLE reached;  // set when the thread has shown all before a mark
   int descriptor;  // the stream's
   int saved;  // the console's descriptor, set back at the end
   Thread thread;
@@ -27,52 +32,75 @@ struct Console {
 
 Console* shown = nullptr;
 
-bool WriteWide(HANDLE console, const char* text, int length) {
-  if (length == 0) return true;
-  std::wstring wide(length, L'\0');
-  int units = MultiByteToWideChar(CP_ACP, 0, text, length, &wide[0], length);
+// Written after a line when the writer waits for it to be shown. No text of
+// ours holds a NUL: a path cannot.
+const char kMark = '\0';
+
+void WriteWide(Console* c, const char* text, DWORD length) {
+  if (length == 0) return;
+  // A byte of any code page makes at most one UTF-16 unit.
+  wchar_t wide[kBlock];
+  int units = MultiByteToWideChar(CP_ACP, 0, text, length, wide, kBlock);
   // In pieces: older consoles refuse a large write.
   for (int at = 0; at < units;) {
     DWORD written = 0;
-    DWORD piece = units - at < 8192 ? units - at : 8192;
-    if (!WriteConsoleW(console, wide.data() + at, piece, &written, nullptr) || written == 0)
-      return false;
+    DWORD piece = units - at < 4096 ? units - at : 4096;
+    if (!WriteConsoleW(c->console, wide + at, piece, &written, nullptr) || written == 0) {
+      c->failed = true;
+      return;
+    }
     at += written;
   }
-  return true;
+}
+
+// Where a piece of a line longer than the block may end: before its last
+// character, which the block may have cut.
+DWORD CutBefore(const char* text, DWORD length) {
+  const char* last = text + length - 1;
+  if (GetACP() == CP_UTF8) {
+    while (last > text && (*last & 0xC0) == 0x80) --last;
+  } else {
+    last = CharPrevExA(CP_ACP, text, text + length, 0);
+  }
+  return last > text ? static_cast<DWORD>(last - text) : length;
 }
 
 // Converts whole lines only: a line feed is never part of a double-byte or
-// UTF-8 character, so none is cut in two. Reads until the writing end closes.
-void ShowLines(Console* c) {
-  std::string pending;
-  char block[16 * 1024];
-  DWORD got;
-  while (ReadFile(c->pipe, block, sizeof block, &got, nullptr) && got > 0) {
-    pending.append(block, got);
-    size_t end = pending.rfind('\n');
-    if (end == std::string::npos) continue;
-    if (!WriteWide(c->console, pending.data(), static_cast<int>(end + 1))) c->failed = true;
-    pending.erase(0, end + 1);
-  }
-  // The rest, even without its line feed.
-  if (!WriteWide(c->console, pending.data(), static_cast<int>(pending.size()))) c->failed = true;
-}
-
+// UTF-8 character, so none is cut in two. At a mark, tells the writer that
+// all before it is on the console. Reads until the writing end closes.
 void Show(void* console) {
   Console* c = static_cast<Console*>(console);
-  // Out of memory here must not end the process from this thread: the
-  // sweep's thread waits for it, to end the process itself.
-  try {
-    ShowLines(c);
-  } catch (...) {
-    c->failed = true;
+  char text[kBlock];
+  DWORD held = 0;  // the start of a line whose end has not come yet
+  DWORD got;
+  while (ReadFile(c->pipe, text + held, kBlock - held, &got, nullptr) && got > 0) {
+    DWORD end = held + got, from = 0;
+    for (DWORD at = held; at < end; ++at) {
+      if (text[at] != kMark) continue;
+      WriteWide(c, text + from, at - from);
+      SetEvent(c->reached);
+      from = at + 1;
+    }
+    DWORD last = end;
+    while (last > from && text[last - 1] != '\n') --last;
+    // A line longer than the block goes in pieces.
+    if (last == from && end - from == kBlock) last = from + CutBefore(text + from, end - from);
+    WriteWide(c, text + from, last - from);
+    held = end - last;
+    memmove(text, text + last, held);
   }
+  // The rest, even without its line feed.
+  WriteWide(c, text, held);
 }
 
 }  // namespace
 
-bool IsTerminal(FILE* stream) { return _isatty(_fileno(stream)) != 0; }
+// A console, not any character device: NUL is one too, and nobody reads it.
+bool IsTerminal(FILE* stream) {
+  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  DWORD mode;
+  return handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
+}
 
 void ShowTextAsItIs(FILE* stream) {
   int descriptor = _fileno(stream);
@@ -81,13 +109,18 @@ void ShowTextAsItIs(FILE* stream) {
   // A console, not a file, pipe or NUL (which is a character device too).
   if (shown || console == INVALID_HANDLE_VALUE || !GetConsoleMode(console, &mode)) return;
   HANDLE read, write;
-  if (!CreatePipe(&read, &write, nullptr, 64 * 1024)) return;
+  HANDLE reached = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  if (!reached) return;
+  if (!CreatePipe(&read, &write, nullptr, 64 * 1024)) {
+    CloseHandle(reached);
+    return;
+  }
   // The stream's own handle closes when its descriptor is redirected: the
   // thread writes through the copy that waits to be set back.
   int saved = _dup(descriptor);
   if (saved >= 0) console = reinterpret_cast<HANDLE>(_get_osfhandle(saved));
   int pipe = _open_osfhandle(reinterpret_cast<intptr_t>(write), _O_TEXT);
-  Console* c = new Console(console, read, descriptor, saved);
+  Console* c = new Console(console, read, reached, descriptor, saved);
   if (saved < 0 || pipe < 0 || !c->thread.Start(64 * 1024, Show, c) ||
       fflush(stream) != 0 || _dup2(pipe, descriptor) != 0) {
     // The console as it was: the bytes as they are.
@@ -98,6 +131,7 @@ void ShowTextAsItIs(FILE* stream) {
     }
     c->thread.Join();  // ends with the pipe closed
     CloseHandle(read);
+    CloseHandle(reached);
     if (saved >= 0) _close(saved);
     delete c;
     return;
@@ -106,6 +140,12 @@ void ShowTextAsItIs(FILE* stream) {
   // The runtime buffers what is not a terminal; each line must go at once.
   setvbuf(stream, nullptr, _IONBF, 0);
   shown = c;
+}
+
+void ShowWritten(FILE* stream) {
+  fflush(stream);
+  if (!shown || _fileno(stream) != shown->descriptor) return;
+  if (_write(shown->descriptor, &kMark, 1) == 1) WaitForSingleObject(shown->reached, INFINITE);
 }
 
 bool FlushToTheEnd(FILE* stream) {
@@ -117,6 +157,7 @@ bool FlushToTheEnd(FILE* stream) {
   shown->thread.Join();
   _close(shown->saved);  // the thread's handle to the console
   CloseHandle(shown->pipe);
+  CloseHandle(shown->reached);
   bool written = !shown->failed;
   delete shown;
   shown = nullptr;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/cstring.h"
+#include "platform/terminal.h"
 
 class Output {
  public:
@@ -25,11 +26,17 @@ class Output {
 
 class FileOutput : public Output {
  public:
-  explicit FileOutput(FILE* file) : file_(file) {}
-  void Write(const char* text, size_t length) override { fwrite(text, 1, length, file_); }
+  // `watched`: a person reads the lines as they come, and each must reach
+  // them before the sweep goes on (before the file it names is removed).
+  explicit FileOutput(FILE* file, bool watched = false) : file_(file), watched_(watched) {}
+  void Write(const char* text, size_t length) override {
+    fwrite(text, 1, length, file_);
+    if (watched_ && length > 0 && text[length - 1] == '\n') ShowWritten(file_);
+  }
 
  private:
   FILE* file_;
+  bool watched_;
 };
 
 class TextOutput : public Output {
