@@ -316,6 +316,10 @@ void ReadAhead::Settle(Directory* dir, const CString* path) {
 
 ReadAhead::Queued ReadAhead::Queue(Directory* dir, const Queued* after) {
   if (stopped_) return queue_.end();
+  // Deeper than the one-thread sweep is sure to reach, a directory is not
+  // opened ahead, nor anything removed from it: the sweep opens it as it
+  // comes, every level above it held, and fails where that one would.
+  if (!dir->listing_ && dir->depth_ > unheld_above_) return queue_.end();
   Queued at;
   try {
     at = after ? queue_.insert(std::next(*after), dir) : queue_.insert(dir).first;
