@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <stdint.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -66,6 +67,35 @@ bool StartThread(size_t stack_size, Call* call, pthread_t* thread) {
   return started;
 }
 
+// Room for the C library and whatever runs below the deepest level (a
+// listing reads into 32 KiB on the stack), on a stack of `size`.
+size_t ReserveOf(size_t size) { return size / 4 < kReserve ? size / 4 : kReserve; }
+
+// Holds no more directories open than a stack of `size` can take levels;
+// deeper ones are reported as for any limit on open files.
+void HoldNoMoreThanFit(size_t size, size_t bytes_per_level) {
+  struct rlimit files;
+  rlim_t fit = (size - ReserveOf(size)) / bytes_per_level;
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && fit < files.rlim_cur) {
+    files.rlim_cur = fit;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
+}
+
+// Whether the address space has room for a stack of `size` and as much
+// again beside it: the levels it holds need about as much of the heap.
+bool RoomBeside(size_t size) {
+  if (size > SIZE_MAX / 2) return false;
+  void* room = mmap(nullptr, 2 * size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
+                    -1, 0);
+  if (room == MAP_FAILED) return false;
+  munmap(room, 2 * size);
+  return true;
+}
+
+// The smallest stack tried for the sweep's thread: a few hundred levels.
+const size_t kSmallestStack = 256 << 10;
+
 }  // namespace
 
 int RunWithStackForDepth(size_t bytes_per_level, int (*body)(void*), void* argument) {
@@ -73,23 +103,23 @@ int RunWithStackForDepth(size_t bytes_per_level, int (*body)(void*), void* argum
   if (levels > 0) GrowDescriptorTable(levels);
   Call call = {body, argument, 0};
   pthread_t thread;
-  if (levels > 0 && levels <= (SIZE_MAX - kReserve) / bytes_per_level &&
-      StartThread(kReserve + levels * bytes_per_level, &call, &thread)) {
+  size_t whole = levels > 0 && levels <= (SIZE_MAX - kReserve) / bytes_per_level
+                     ? kReserve + levels * bytes_per_level
+                     : 0;
+  // Where the address space has no room for that many levels (a limit on
+  // it), the largest stack that can be had, and no more levels than it
+  // holds. A thread's stack is mapped whole as it starts: it cannot fail to
+  // grow later, as the main thread's can.
+  for (size_t size = whole; size >= kSmallestStack; size /= 2) {
+    if (!RoomBeside(size)) continue;
+    if (size < whole) HoldNoMoreThanFit(size, bytes_per_level);
+    if (!StartThread(size, &call, &thread)) continue;
     pthread_join(thread, nullptr);
     return call.result;
   }
-  // No such stack to be had: hold no more directories open than the stack
-  // this thread has can take, whatever its size; deeper ones are reported
-  // as for any limit on open files.
-  struct rlimit stack, files;
-  if (getrlimit(RLIMIT_STACK, &stack) == 0 && stack.rlim_cur != RLIM_INFINITY &&
-      getrlimit(RLIMIT_NOFILE, &files) == 0) {
-    rlim_t reserve = stack.rlim_cur / 4 < kReserve ? stack.rlim_cur / 4 : kReserve;
-    rlim_t fit = (stack.rlim_cur - reserve) / bytes_per_level;
-    if (fit < files.rlim_cur) {
-      files.rlim_cur = fit;
-      setrlimit(RLIMIT_NOFILE, &files);
-    }
-  }
+  // No thread to be had: this thread's stack, whatever its size.
+  struct rlimit stack;
+  if (getrlimit(RLIMIT_STACK, &stack) == 0 && stack.rlim_cur != RLIM_INFINITY)
+    HoldNoMoreThanFit(stack.rlim_cur, bytes_per_level);
   return body(argument);
 }

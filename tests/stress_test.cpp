@@ -277,6 +277,9 @@ void DeepChains() {
        static_cast<int>(deepest) - 40, true, false, 256 << 10, 0},
       {"no stack for that depth, ulimit -v 16000 -s 256", 5000, 0, 0, 1, true, false, 256 << 10,
        16000 << 10},
+      // The main stack has no limit of its own, but cannot grow far here.
+      {"no stack for that depth, ulimit -v 11000 -s unlimited", 15000, 0, 0, 14900, false, false,
+       RLIM_INFINITY, 11000 << 10},
   };
   for (const Chain& chain : chains) {
     SCOPED_TRACE(chain.title);
