@@ -86,10 +86,12 @@ void HoldNoMoreThanFit(size_t size, size_t bytes_per_level) {
 // again beside it: the levels it holds need about as much of the heap.
 bool RoomBeside(size_t size) {
   if (size > SIZE_MAX / 2) return false;
-  void* room = mmap(nullptr, 2 * size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
-                    -1, 0);
+#ifdef MAP_ANONYMOUS
+  // Inaccessible, it is charged to nothing but the address space.
+  void* room = mmap(nullptr, 2 * size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (room == MAP_FAILED) return false;
   munmap(room, 2 * size);
+#endif  // else only whether the stack itself can be had tells
   return true;
 }
 
