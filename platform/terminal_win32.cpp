@@ -54,15 +54,16 @@ void WriteWide(Console* c, const char* text, DWORD length) {
 }
 
 // Where a piece of a line longer than the block may end: before its last
-// character, which the block may have cut.
+// character, which the block may have cut. `text` starts a character.
+// (KERNEL32 alone: CharPrevExA would load USER32.)
 DWORD CutBefore(const char* text, DWORD length) {
-  const char* last = text + length - 1;
+  DWORD last = 0;
   if (GetACP() == CP_UTF8) {
-    while (last > text && (*last & 0xC0) == 0x80) --last;
+    for (last = length - 1; last > 0 && (text[last] & 0xC0) == 0x80;) --last;
   } else {
-    last = CharPrevExA(CP_ACP, text, text + length, 0);
+    for (DWORD at = 0; at < length; at += IsDBCSLeadByteEx(CP_ACP, text[at]) ? 2 : 1) last = at;
   }
-  return last > text ? static_cast<DWORD>(last - text) : length;
+  return last > 0 ? last : length;
 }
 
 // Converts whole lines only: a line feed is never part of a double-byte or
