@@ -104,11 +104,9 @@ bool IsTerminal(FILE* stream) {
 }
 
 void ShowTextAsItIs(FILE* stream) {
+  if (shown || !IsTerminal(stream)) return;
   int descriptor = _fileno(stream);
   HANDLE console = reinterpret_cast<HANDLE>(_get_osfhandle(descriptor));
-  DWORD mode;
-  // A console, not a file, pipe or NUL (which is a character device too).
-  if (shown || console == INVALID_HANDLE_VALUE || !GetConsoleMode(console, &mode)) return;
   HANDLE read, write;
   HANDLE reached = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   if (!reached) return;
