@@ -7,6 +7,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -525,29 +526,55 @@ TEST(SweepTest, WaitingDirectoriesAreReadByAWorker) {
   }
 }
 
-// Room for `limit` listings at once. Where `hold`, the sweep's open of "a"
-// waits until a worker has opened "c", which comes after the chain below
-// "b", or "e" at the chain's bottom (ten seconds at most: a guard against a
-// hang). Whether a worker closed "b", read whole with its one directory
-// opened, is told.
-class FewHandles : public VirtualFileSystem {
+// Where `hold`, the sweep's open of "a" waits until workers have opened
+// `needed` of the directories `names` (ten seconds at most: a guard against
+// a hang); `held` tells whether it came to that.
+class HeldAtA : public VirtualFileSystem {
  public:
-  FewHandles(int limit, bool hold) : hold_(hold) { handle_limit = limit; }
+  HeldAtA(std::vector<std::string> names, int needed) : names_(std::move(names)), needed_(needed) {}
   std::unique_ptr<Listing> OpenListing(Listing* parent, const DirEntry* entry,
                                        const CString& path, int* error) override {
     std::string name = entry ? entry->name : "";
     bool worker = std::this_thread::get_id() != sweep_thread;
-    if (hold_ && name == "a" && !worker) {
+    if (hold && name == "a" && !worker) {
       std::unique_lock<std::mutex> locked(watch_);
-      held = went_on_.wait_for(locked, std::chrono::seconds(10), [this] { return gone_on_; });
+      held = opened_.wait_for(locked, std::chrono::seconds(10), [this] { return AllOpened(); });
     }
+    Opening(name);
     std::unique_ptr<Listing> listing = VirtualFileSystem::OpenListing(parent, entry, path, error);
-    if (worker && (name == "c" || name == "e")) {
+    if (listing && worker && std::count(names_.begin(), names_.end(), name)) {
       std::lock_guard<std::mutex> locked(watch_);
-      gone_on_ = true;
-      went_on_.notify_all();
+      ++count_;
+      opened_.notify_all();
     }
     return listing;
+  }
+  bool hold = false;
+  bool held = false;
+
+ protected:
+  // Before `name` is opened, on any thread.
+  virtual void Opening(const std::string&) {}
+  // With `watch_` held.
+  bool AllOpened() const { return count_ >= needed_; }
+  std::mutex watch_;
+
+ private:
+  std::vector<std::string> names_;
+  int needed_;
+  std::condition_variable opened_;
+  int count_ = 0;
+};
+
+// Room for `limit` listings at once. Where held, the sweep's open of "a"
+// waits until a worker has opened "c", which comes after the chain below
+// "b", or "e" at the chain's bottom. Whether a worker closed "b", read whole
+// with its one directory opened, is told.
+class FewHandles : public HeldAtA {
+ public:
+  FewHandles(int limit, bool hold) : HeldAtA({"c", "e"}, 1) {
+    handle_limit = limit;
+    this->hold = hold;
   }
   void ListingClosed(const std::string& path) override {
     if (path != "b" || std::this_thread::get_id() == sweep_thread) return;
@@ -555,13 +582,6 @@ class FewHandles : public VirtualFileSystem {
     b_closed_ahead = true;
   }
   bool b_closed_ahead = false;
-  bool held = false;
-
- private:
-  bool hold_;
-  std::mutex watch_;
-  std::condition_variable went_on_;
-  bool gone_on_ = false;
 };
 
 // A directory closed ahead is entered without its listing. Where the sweep
@@ -607,42 +627,27 @@ TEST(SweepTest, LevelsClosedAheadAreHeldWhereHandlesRunShort) {
 }
 
 // Room for 12 listings at once, none closed ahead. Where `short_once`, the
-// sweep's opening of "a" waits until workers hold "s1" and "s2" open ahead
-// (ten seconds at most: a guard against a hang), and memory runs short as
-// "f", at the bottom of the chain below "a", is first opened while they do.
-class ShortWhileHeld : public VirtualFileSystem {
+// sweep's opening of "a" waits until workers hold "s1" and "s2" open ahead,
+// and memory runs short as "f", at the bottom of the chain below "a", is
+// first opened while they do.
+class ShortWhileHeld : public HeldAtA {
  public:
-  explicit ShortWhileHeld(bool short_once) : short_once_(short_once) {
+  explicit ShortWhileHeld(bool short_once) : HeldAtA({"s1", "s2"}, 2) {
     handle_limit = 12;
     free_told = 9;  // deep enough to open "s1" and "s2" ahead
-  }
-  std::unique_ptr<Listing> OpenListing(Listing* parent, const DirEntry* entry,
-                                       const CString& path, int* error) override {
-    std::string name = entry ? entry->name : "";
-    if (short_once_ && (name == "a" || name == "f")) {
-      std::unique_lock<std::mutex> locked(watch_);
-      if (name == "a" && std::this_thread::get_id() == sweep_thread)
-        opened_.wait_for(locked, std::chrono::seconds(10), [this] { return held_ == 2; });
-      if (name == "f" && held_ == 2 && !ran_short) {
-        ran_short = true;
-        throw std::bad_alloc();
-      }
-    }
-    std::unique_ptr<Listing> listing = VirtualFileSystem::OpenListing(parent, entry, path, error);
-    if (listing && (name == "s1" || name == "s2")) {
-      std::lock_guard<std::mutex> locked(watch_);
-      ++held_;
-      opened_.notify_all();
-    }
-    return listing;
+    hold = short_once;
   }
   bool ran_short = false;
 
  private:
-  bool short_once_;
-  std::mutex watch_;
-  std::condition_variable opened_;
-  int held_ = 0;
+  void Opening(const std::string& name) override {
+    if (!hold || name != "f") return;
+    std::lock_guard<std::mutex> locked(watch_);
+    if (AllOpened() && !ran_short) {
+      ran_short = true;
+      throw std::bad_alloc();
+    }
+  }
 };
 
 // Opened again after memory ran short, a directory gets back the handles
