@@ -11,12 +11,13 @@ struct VirtualFileSystem::Node {
   std::string path;  // below the root, '/' between names
   uint32_t attributes;
   Node* parent;
-  std::vector<std::unique_ptr<Node>> children;
+  std::vector<std::unique_ptr<Node>> children;  // in listing order
+  // The first of each name among them, found without a walk through them.
+  std::map<std::string, Node*> by_name;
 
   Node* Child(const std::string& child_name) const {
-    for (const auto& c : children)
-      if (c->name == child_name) return c.get();
-    return nullptr;
+    auto it = by_name.find(child_name);
+    return it == by_name.end() ? nullptr : it->second;
   }
 };
 
@@ -76,7 +77,7 @@ int Lookup(const Map& map, const std::string& key) {
 }  // namespace
 
 VirtualFileSystem::VirtualFileSystem(std::string root, char separator)
-    : root_(std::move(root)), separator_(separator), top_(new Node{"", "", kAttrDirectory, nullptr, {}}) {}
+    : root_(std::move(root)), separator_(separator), top_(new Node{"", "", kAttrDirectory, nullptr, {}, {}}) {}
 
 VirtualFileSystem::~VirtualFileSystem() = default;
 
@@ -102,7 +103,8 @@ VirtualFileSystem::Node* VirtualFileSystem::Make(const std::string& path, uint32
     if (!parent) parent = Make(parent_path, kAttrDirectory);
     name = path.substr(slash + 1);
   }
-  parent->children.emplace_back(new Node{name, path, attributes, parent, {}});
+  parent->children.emplace_back(new Node{name, path, attributes, parent, {}, {}});
+  parent->by_name.emplace(name, parent->children.back().get());
   return parent->children.back().get();
 }
 
@@ -214,8 +216,16 @@ int VirtualFileSystem::RemoveFile(Listing* dir, const char* name, const CString&
     // As on Windows: a read-only file cannot be removed until released.
     if (node->attributes & kAttrReadOnly) return EACCES;
   }
-  auto& siblings = node->parent->children;
+  Node* parent = node->parent;
+  auto& siblings = parent->children;
   siblings.erase(std::find_if(siblings.begin(), siblings.end(),
                               [&](const std::unique_ptr<Node>& c) { return c.get() == node; }));
+  parent->by_name.erase(name);
+  for (const auto& c : siblings) {
+    if (c->name == name) {
+      parent->by_name.emplace(name, c.get());
+      break;
+    }
+  }
   return vanishes ? kErrorGone : 0;
 }
