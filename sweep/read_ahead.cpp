@@ -15,6 +15,20 @@ namespace {
 // the memory of one of a thousand.
 const size_t kBlockBytes = 16 << 10;
 
+// What a block may cost at most, its entries and their directories
+// counted: one of a thousand files, or of a hundred directories, so that
+// one of names that cost little to list but much to keep is cut short too.
+const size_t kBlockCost = 64 << 10;
+
+// The longest name a listing gives, in bytes: 255 on most file systems,
+// 1024 through FUSE, 255 UTF-16 units (765 bytes) on Windows. Room for the
+// next entry is made as if it were this long.
+const size_t kLongestName = 1024;
+
+// Counted in the budget at once for a block a worker reads, and added in
+// steps at least this large as it grows: most directories need no more.
+const size_t kGrantStep = 8 << 10;
+
 // What a block's first allocation holds: the entries a directory of common
 // size has that the sweep does something with.
 const size_t kItemsAtOnce = 16;
@@ -354,13 +368,15 @@ size_t ReadAhead::ForWorkers() const {
 Directory* ReadAhead::Take() {
   if (!workers_ || stopped_ || ForWorkers() == 0) return nullptr;
   if (interrupted_ && interrupted_->load(std::memory_order_relaxed)) return nullptr;
-  if (budget_->bytes >= budget_->max_bytes) return nullptr;
+  if (budget_->bytes + kGrantStep > budget_->max_bytes) return nullptr;
   Directory* dir = *queue_.begin();
   bool opens = !dir->listing_ && !dir->taken_;
   if (opens && budget_->handles >= budget_->max_handles) return nullptr;
   queue_.erase(queue_.begin());
   dir->work_ = Directory::kBusy;
   ++busy_;
+  budget_->Count(kGrantStep);
+  dir->granted_ = kGrantStep;
   if (opens) {
     ++budget_->handles;
     dir->counted_handle_ = true;
@@ -554,8 +570,21 @@ void ReadAhead::ReadBlock(Directory* dir, Directory::Block* block, bool ahead) {
   // is held at every level it is in.
   block->items.reserve(kItemsAtOnce);
   block->names.reserve(kItemsAtOnce * kNameAtOnce);
+  size_t below = 0;  // what its subdirectories cost, as Cost() counts them
   DirEntry entry;
   for (size_t listed = 0; listed < kBlockBytes;) {
+    // Before an entry is read, the block is sure of room for it, were it a
+    // directory with the longest name: it ends within what it may cost,
+    // and a worker's within what the budget holds.
+    size_t items = block->items.capacity();
+    if (block->items.size() == items) items *= 2;
+    size_t names = block->names.capacity();
+    if (names - block->names.size() <= kLongestName)
+      names = std::max(block->names.size() + kLongestName + 1,
+                       std::min(2 * names, kBlockBytes + kLongestName + 1));
+    size_t cost = sizeof *block + names + items * sizeof(Directory::Item) + below +
+                  sizeof(Directory) + kLongestName + 1 + kQueuedBytes;
+    if (cost > kBlockCost || (ahead && !Granted(dir, cost + dir->listing_->Cost()))) break;
     if (!dir->listing_->Read(&entry)) {
       block->ended = true;
       block->error = dir->listing_->error();
@@ -573,18 +602,22 @@ void ReadAhead::ReadBlock(Directory* dir, Directory::Block* block, bool ahead) {
       continue;
     }
     try {
-      std::unique_ptr<Directory> below;
-      if (enters) below.reset(new Directory(this, dir, dir->read_, entry));
-      block->items.push_back(
-          {block->names.size(), entry.attributes, entry.id, std::move(below), matches});
-      try {
-        block->names.append(entry.name, length + 1);
-      } catch (...) {
-        block->items.pop_back();
-        throw;
-      }
+      // Grown as the room above was counted.
+      if (block->items.size() == block->items.capacity()) block->items.reserve(items);
+      if (block->names.capacity() - block->names.size() <= length)
+        block->names.reserve(std::max(names, block->names.size() + length + 1));
+      Directory::Item item;
+      item.name = block->names.size();
+      item.attributes = entry.attributes;
+      item.matches = matches;
+      item.id = entry.id;
+      if (enters) item.below.reset(new Directory(this, dir, dir->read_, entry));
+      block->names.append(entry.name, length + 1);
+      if (enters) below += sizeof(Directory) + item.below->name_.capacity() + kQueuedBytes;
+      block->items.push_back(std::move(item));  // within what was reserved
     } catch (const std::bad_alloc&) {
-      // The entry is still the listing's until its next read.
+      // Nothing of it was kept; the entry is still the listing's until its
+      // next read.
       block->held = true;
       block->held_entry = entry;
       ++dir->read_;
@@ -592,6 +625,16 @@ void ReadAhead::ReadBlock(Directory* dir, Directory::Block* block, bool ahead) {
     }
     ++dir->read_;
   }
+}
+
+bool ReadAhead::Granted(Directory* dir, size_t cost) {
+  if (cost <= dir->granted_) return true;
+  size_t more = std::max(cost - dir->granted_, kGrantStep);
+  Locked locked(&workers_->mutex_);
+  if (budget_->bytes + more > budget_->max_bytes) return false;
+  budget_->Count(more);
+  dir->granted_ += more;
+  return true;
 }
 
 void ReadAhead::FitToSize(Directory::Block* block) {
@@ -666,8 +709,11 @@ void ReadAhead::Done(Directory* dir, bool worker) {
   if (dir->ahead_) {
     dir->ahead_->counted = dir->ahead_->Cost() + (dir->listing_ ? dir->listing_->Cost() : 0);
     budget_->Count(dir->ahead_->counted);
-    QueueBelow(dir->ahead_.get());
   }
+  // What it was granted gives way to what it costs.
+  Discount(dir->granted_);
+  dir->granted_ = 0;
+  if (dir->ahead_) QueueBelow(dir->ahead_.get());
   workers_->Progress(dir);
 }
 

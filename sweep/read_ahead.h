@@ -71,13 +71,13 @@ class Directory {
   struct Item {
     size_t name;  // in the block's names
     uint32_t attributes;
-    uint64_t id;
-    std::unique_ptr<Directory> below;  // a directory the sweep will enter
-    bool matches;                      // a file whose extension is the one wanted
-    size_t lines = 0;                  // where its lines start in the block's
-    size_t lines_end = 0;
+    bool matches;  // a file whose extension is the one wanted
     Outcome outcome = kNotRemoved;
     bool failed = false;
+    uint64_t id;
+    std::unique_ptr<Directory> below;  // a directory the sweep will enter
+    size_t lines = 0;                  // where its lines start in the block's
+    size_t lines_end = 0;
   };
   struct Block {
     std::string names;  // each ends in a NUL
@@ -127,6 +127,9 @@ class Directory {
   bool finished_ = false;
 
   Work work_ = kNone;  // the reading of its next block
+  // Counted in the budget for that block while a worker reads it: what it
+  // may grow to.
+  size_t granted_ = 0;
   uint32_t read_ = 0;  // entries read from the listing: where that block starts
   // The sweep's: the listing is read to its end, or failed, and why.
   bool ended_ = false;
@@ -180,6 +183,9 @@ class ReadAhead {
   friend class Directory;
 
   void ReadBlock(Directory* dir, Directory::Block* block, bool ahead);
+  // Whether `dir`'s block read ahead may grow to cost `cost`, with its
+  // listing: counted in the budget when it fits.
+  bool Granted(Directory* dir, size_t cost);
   static void FitToSize(Directory::Block* block);
   // Of a directory just read whole in its block ahead: opens its
   // subdirectories when the handles set aside allow, and says whether

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -26,16 +27,28 @@
 #include "cli/zapext.h"
 #include "platform/gone.h"
 #include "platform/reparse_point.h"
+#include "sweep/removal_queue.h"
 #include "sweep/sweep.h"
 #include "tests/virtual_file_system.h"
 
 // Memory that runs out on purpose: once armed, allocations fail after a
 // countdown, all of them, on every thread, but for the fake file system's
-// record of what was asked.
+// record of what was asked. And memory counted: while `counting`, the most
+// the tool held at once, the fake file system's own left out.
 namespace {
 std::atomic<bool> allocations_armed{false};
 std::atomic<long> allocations_left{0};
 thread_local bool allocations_exempt = false;
+std::atomic<bool> counting{false};
+std::atomic<long> held_bytes{0};
+std::atomic<long> most_held{0};
+// In front of each block: what it counts for, keeping malloc's alignment.
+const size_t kCountedRoom = alignof(std::max_align_t);
+
+struct Exempt {
+  Exempt() { allocations_exempt = true; }
+  ~Exempt() { allocations_exempt = false; }
+};
 }  // namespace
 
 #if defined(__GNUC__) && !defined(__clang__)
@@ -46,11 +59,27 @@ void* operator new(size_t size) {
   if (allocations_armed.load(std::memory_order_relaxed) && !allocations_exempt &&
       allocations_left.fetch_sub(1) <= 0)
     throw std::bad_alloc();
-  if (void* memory = malloc(size ? size : 1)) return memory;
-  throw std::bad_alloc();
+  char* block = static_cast<char*>(malloc(size + kCountedRoom));
+  if (!block) throw std::bad_alloc();
+  long counted = counting.load(std::memory_order_relaxed) && !allocations_exempt ? size : 0;
+  memcpy(block, &counted, sizeof counted);
+  if (counted) {
+    long now = held_bytes += counted;
+    long most = most_held.load();
+    while (now > most && !most_held.compare_exchange_weak(most, now)) {
+    }
+  }
+  return block + kCountedRoom;
 }
-void operator delete(void* memory) noexcept { free(memory); }
-void operator delete(void* memory, size_t) noexcept { free(memory); }
+void operator delete(void* memory) noexcept {
+  if (!memory) return;
+  char* block = static_cast<char*>(memory) - kCountedRoom;
+  long counted;
+  memcpy(&counted, block, sizeof counted);
+  if (counted) held_bytes -= counted;
+  free(block);
+}
+void operator delete(void* memory, size_t) noexcept { operator delete(memory); }
 
 namespace {
 
@@ -526,6 +555,23 @@ TEST(SweepTest, WaitingDirectoriesAreReadByAWorker) {
   }
 }
 
+// Runs `round` with each engine that has workers (watched too, where
+// `watched`) until it says the sweep was held where it meant to hold it,
+// 20 rounds at most (a worker may take "a" before the sweep comes to it),
+// and expects it was.
+void UntilHeld(bool watched, const std::function<bool(const ZapextOptions&)>& round) {
+  for (const ZapextOptions& options : kEngines) {
+    if (options.workers == 0 || (options.watched && !watched)) continue;
+    bool held = false;
+    for (int i = 0; i < 20 && !held && !::testing::Test::HasFailure(); ++i) {
+      SCOPED_TRACE(std::to_string(options.workers) + " workers" +
+                   (options.watched ? ", watched" : "") + ", round " + std::to_string(i));
+      held = round(options);
+    }
+    EXPECT_TRUE(held || ::testing::Test::HasFailure());
+  }
+}
+
 // Where `hold`, the sweep's open of "a" waits until workers have opened
 // `needed` of the directories `names` (ten seconds at most: a guard against
 // a hang); `held` tells whether it came to that.
@@ -602,28 +648,18 @@ TEST(SweepTest, LevelsClosedAheadAreHeldWhereHandlesRunShort) {
   build(&alone);
   Outcome expected = RunZapext(&alone, {"bak"});
   ASSERT_EQ(2, expected.status);
-  for (const ZapextOptions& options : kEngines) {
-    // Watched, the levels with a file to remove stay open ahead: the
-    // workers run out of room long before "c".
-    if (options.workers == 0 || options.watched) continue;
-    // Until the sweep waits at "a": a worker may take "a" first.
-    bool held = false;
-    for (int round = 0; round < 20 && !held; ++round) {
-      SCOPED_TRACE(std::to_string(options.workers) + " workers" +
-                   (options.watched ? ", watched" : "") + ", round " + std::to_string(round));
-      FewHandles fs(64, true);
-      build(&fs);
-      Outcome run = RunZapext(&fs, {"bak"}, options);
-      EXPECT_EQ(expected.output, run.output);
-      EXPECT_EQ(expected.status, run.status);
-      EXPECT_EQ(alone.Tree(), fs.Tree());
-      held = fs.held;
-      if (held) {
-        EXPECT_TRUE(fs.b_closed_ahead);
-      }
-    }
-    EXPECT_TRUE(held);
-  }
+  // Watched, the levels with a file to remove stay open ahead: the workers
+  // run out of room long before "c".
+  UntilHeld(false, [&](const ZapextOptions& options) {
+    FewHandles fs(64, true);
+    build(&fs);
+    Outcome run = RunZapext(&fs, {"bak"}, options);
+    EXPECT_EQ(expected.output, run.output);
+    EXPECT_EQ(expected.status, run.status);
+    EXPECT_EQ(alone.Tree(), fs.Tree());
+    EXPECT_TRUE(!fs.held || fs.b_closed_ahead);
+    return fs.held;
+  });
 }
 
 // Room for 12 listings at once, none closed ahead. Where `short_once`, the
@@ -662,22 +698,15 @@ TEST(SweepTest, AnOpenAfterMemoryRanShortGetsHandlesBack) {
   build(&alone);
   Outcome expected = RunZapext(&alone, {"bak"});
   ASSERT_EQ(0, expected.status);
-  for (const ZapextOptions& options : kEngines) {
-    if (options.workers == 0) continue;
-    // Until memory runs short with both held: a worker may take "a" first.
-    bool ran_short = false;
-    for (int round = 0; round < 20 && !ran_short; ++round) {
-      SCOPED_TRACE(std::to_string(options.workers) + " workers" +
-                   (options.watched ? ", watched" : "") + ", round " + std::to_string(round));
-      ShortWhileHeld fs(true);
-      build(&fs);
-      Outcome run = RunZapext(&fs, {"bak"}, options);
-      EXPECT_EQ(expected.output, run.output);
-      EXPECT_EQ(0, run.status);
-      ran_short = fs.ran_short;
-    }
-    EXPECT_TRUE(ran_short);
-  }
+  // Until memory runs short with both held.
+  UntilHeld(true, [&](const ZapextOptions& options) {
+    ShortWhileHeld fs(true);
+    build(&fs);
+    Outcome run = RunZapext(&fs, {"bak"}, options);
+    EXPECT_EQ(expected.output, run.output);
+    EXPECT_EQ(0, run.status);
+    return fs.ran_short;
+  });
 }
 
 // Directories read in many blocks, with workers reading blocks ahead: every
@@ -735,13 +764,49 @@ class ShortOfMemory : public VirtualFileSystem {
     Exempt exempt;
     return VirtualFileSystem::RemoveFile(dir, name, path);
   }
-
- private:
-  struct Exempt {
-    Exempt() { allocations_exempt = true; }
-    ~Exempt() { allocations_exempt = false; }
-  };
 };
+
+// The fake file system's own memory, a snapshot of each directory as it
+// is opened, is not the tool's.
+class Uncounted : public HeldAtA {
+ public:
+  using HeldAtA::HeldAtA;
+  std::unique_ptr<Listing> OpenListing(Listing* parent, const DirEntry* entry,
+                                       const CString& path, int* error) override {
+    Exempt exempt;
+    return HeldAtA::OpenListing(parent, entry, path, error);
+  }
+};
+
+// What is read ahead stays within the budget, counted at what it costs,
+// however little an entry takes to list: here directories of thousands of
+// subdirectories with the shortest names, each costing far more to keep
+// than its name did to list. The sweep waits at "a" until workers have read
+// three of them ahead. Besides the budget, the tool holds only the block it
+// reads at each of its levels, and what the workers read now.
+TEST(SweepTest, ReadAheadStaysWithinItsBudget) {
+  const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+  const std::vector<std::string> kWide = {"d0", "d1", "d2", "d3"};
+  UntilHeld(true, [&](const ZapextOptions& options) {
+    Uncounted fs(kWide, 3);
+    fs.hold = true;
+    fs.free_told = 9;  // their subdirectories are left to the sweep
+    fs.AddDirectory("a");
+    for (const std::string& wide : kWide) {
+      for (int i = 0; i < 4200; ++i)
+        fs.AddDirectory(wide + "/" + kDigits[i / 36 / 36 % 36] + kDigits[i / 36 % 36] +
+                        kDigits[i % 36]);
+    }
+    held_bytes = most_held = 0;
+    counting = true;
+    Outcome run = RunZapext(&fs, {"bak"}, options);
+    counting = false;
+    EXPECT_EQ("removed 0 files\n\n", run.output);
+    EXPECT_LE(most_held, static_cast<long>(RemovalQueue::kMaxWaitingBytes + (256 << 10)));
+    if (fs.held) printf("[ figures ] most held: %ld KiB\n", most_held.load() >> 10);
+    return fs.held;
+  });
+}
 
 // Memory short as a listing keeps the entries it has just read (the one on
 // getdents64 allocates there; the one on readdir does not): they are read
