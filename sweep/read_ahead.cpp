@@ -127,6 +127,7 @@ bool Directory::Read(DirEntry* entry) {
       // Reading as it goes, straight from the listing, as the one-thread sweep.
       if (listing_->Read(entry)) {
         ++read_;
+        if (resumes_ && Passed(entry->name)) continue;
         return true;
       }
       ended_ = true;
@@ -135,6 +136,16 @@ bool Directory::Read(DirEntry* entry) {
     }
     owner_->NextBlock(this);
   }
+}
+
+bool Directory::Passed(const char* name) {
+  auto before = [](const char* a, const char* b) { return strcmp(a, b) < 0; };
+  if (passed_.empty() && current_) {
+    passed_.reserve(current_->items.size());
+    for (const Item& item : current_->items) passed_.push_back(current_->names.data() + item.name);
+    std::sort(passed_.begin(), passed_.end(), before);
+  }
+  return std::binary_search(passed_.begin(), passed_.end(), name, before);
 }
 
 bool Directory::Matches(const DirEntry& entry, const CString& wanted) const {
@@ -265,7 +276,7 @@ std::unique_ptr<Directory> ReadAhead::Open(Directory* parent, const DirEntry* en
 }
 
 bool ReadAhead::ReadsAsItGoes(Directory* dir) {
-  if (!workers_) return true;
+  if (!workers_ || dir->resumes_) return true;
   if (!stopped_) return false;
   // Stopped, but for a block a worker may still be reading.
   Locked locked(&workers_->mutex_);
@@ -290,7 +301,7 @@ void ReadAhead::TakeBlock(Directory* dir) {
   dir->ended_ = dir->current_->ended;
   dir->read_error_ = dir->current_->error;
   // The block after it, ahead of the sweep.
-  if (!dir->ended_ && !dir->current_->held) Queue(dir);
+  if (!dir->ended_ && !dir->current_->held && !dir->resumes_) Queue(dir);
 }
 
 void ReadAhead::Settle(Directory* dir, const CString* path) {
@@ -846,11 +857,14 @@ void ReadAhead::GiveBack(Directory* dir) {
   for (Directory::Item& item : dir->ahead_->items) {
     if (item.below) GiveBack(item.below.get());
   }
-  // Only one read to its end: nothing more is read through it; it is opened
-  // again when the sweep comes to it.
-  if (dir->counted_handle_ && dir->listing_ && dir->ahead_->ended) {
+  // It is opened again when the sweep comes to it. Read only in part, it is
+  // then read from its start, past what its one block read ahead held: no
+  // position in a listing outlives it everywhere. Not where an entry read
+  // is held for want of memory: its name is the listing's.
+  if (dir->counted_handle_ && dir->listing_ && !dir->ahead_->held) {
     dir->listing_.reset();
     dir->released_ = true;
+    dir->resumes_ = !dir->ahead_->ended;
     dir->counted_handle_ = false;
     --budget_->handles;
   }

@@ -102,6 +102,8 @@ class Directory {
   Directory(ReadAhead* owner, Directory* parent, uint32_t index, const DirEntry& entry);
   // As its parent listed it.
   DirEntry Entry() const;
+  // Where it resumes: whether `name` was in its first block.
+  bool Passed(const char* name);
 
   ReadAhead* owner_;
   // Where it stands: the `index_`th entry of its parent.
@@ -125,6 +127,11 @@ class Directory {
   // Its listing closed ahead: read to its end, nothing left to do through
   // it but open its subdirectories, which are opened already.
   bool finished_ = false;
+  // Given back with only its first block read: opened again, its listing
+  // is read from its start, as the sweep goes, passing over the entries
+  // that block held, by name (`passed_`, sorted, once needed).
+  bool resumes_ = false;
+  std::vector<const char*> passed_;
 
   Work work_ = kNone;  // the reading of its next block
   // Counted in the budget for that block while a worker reads it: what it

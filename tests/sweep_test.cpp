@@ -709,6 +709,41 @@ TEST(SweepTest, AnOpenAfterMemoryRanShortGetsHandlesBack) {
   });
 }
 
+// Read ahead in part, a directory's listing is given back all the same when
+// the sweep runs short of handles: opened again as the sweep comes to it,
+// and read from its start, it passes over what its first block held, a
+// file whose removal failed and a directory among them. The sweep's open
+// of "a" waits until a worker has opened "big"; with room for 12 listings,
+// the one-thread sweep reaches the bottom of the chain below "a".
+TEST(SweepTest, AListingReadInPartIsGivenBackToo) {
+  const std::string kBig = "big/entry-with-a-name-long-enough-to-fill-blocks-";
+  auto build = [&kBig](HeldAtA* fs) {
+    fs->handle_limit = 12;
+    fs->free_told = 9;  // "big" is opened ahead, the chain is not
+    fs->AddFile("a/b/c/d/e/f/g/h/i/j/k/x.bak");
+    for (int i = 0; i < 1000; ++i) {
+      std::string name = kBig + std::to_string(i);
+      fs->AddFile(i % 100 == 20 ? name + "/in.bak" : name + (i % 7 ? ".txt" : ".bak"));
+    }
+    fs->remove_errors[kBig + "14.bak"] = EACCES;
+    fs->AddFile("z/y.bak");
+  };
+  HeldAtA alone({"big"}, 1);
+  build(&alone);
+  Outcome expected = RunZapext(&alone, {"bak"});
+  ASSERT_EQ(2, expected.status);
+  ASSERT_EQ(std::string::npos, expected.output.find("Unable to list"));
+  UntilHeld(true, [&](const ZapextOptions& options) {
+    HeldAtA fs({"big"}, 1);
+    build(&fs);
+    fs.hold = true;
+    Outcome run = RunZapext(&fs, {"bak"}, options);
+    EXPECT_EQ(expected.output, run.output);
+    EXPECT_EQ(alone.Tree(), fs.Tree());
+    return fs.held;
+  });
+}
+
 // Directories read in many blocks, with workers reading blocks ahead: every
 // entry is met once, in order. In the second, the last blocks of "d" hold
 // nothing for the sweep, and work waits beyond it: read ahead to its end, "d"
