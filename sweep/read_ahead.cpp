@@ -522,7 +522,15 @@ void ReadAhead::Run(Directory* dir, const CString* known_path, bool sweep) {
       dir->ahead_ = std::move(dir->fresh_);
     else
       dir->ahead_.reset(new Directory::Block);
+    uint32_t from = dir->read_;
     ReadBlock(dir, dir->ahead_.get(), !sweep);
+    if (!sweep && dir->read_ == from && !dir->ahead_->ended) {
+      // No room in the budget for a single entry: the directory is left to
+      // the sweep, as it comes to it. A block of nothing would pass for its
+      // first, and the next one for its first again.
+      dir->fresh_ = std::move(dir->ahead_);
+      return;
+    }
     // A block the sweep reads itself it reads as it goes: its files are
     // removed as it comes to them.
     if (remove_ahead_ && !sweep) RemoveAhead(dir, dir->ahead_.get(), &built);
@@ -716,7 +724,9 @@ void ReadAhead::Done(Directory* dir, bool worker) {
     dir->open_error_ = 0;
     dir->work_ = Directory::kNone;
   }
-  if (dir->fresh_) Spare(&dir->fresh_);  // not read into: the directory did not open
+  // Nothing read: it is the sweep's to read as it comes to it.
+  if (worker && dir->listing_ && !dir->ahead_) dir->work_ = Directory::kNone;
+  if (dir->fresh_) Spare(&dir->fresh_);  // not read into
   if (dir->ahead_) {
     dir->ahead_->counted = dir->ahead_->Cost() + (dir->listing_ ? dir->listing_->Cost() : 0);
     budget_->Count(dir->ahead_->counted);
