@@ -16,7 +16,7 @@ namespace {
 const size_t kBlockBytes = 16 << 10;
 
 // What a block may cost at most, its entries and their directories
-// counted: one of a thousand files, or of a hundred directories, so that
+// counted: one of a thousand files, or of two hundred directories, so that
 // one of names that cost little to list but much to keep is cut short too.
 const size_t kBlockCost = 64 << 10;
 
