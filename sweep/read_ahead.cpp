@@ -589,20 +589,25 @@ void ReadAhead::ReadBlock(Directory* dir, Directory::Block* block, bool ahead) {
   // is held at every level it is in.
   block->items.reserve(kItemsAtOnce);
   block->names.reserve(kItemsAtOnce * kNameAtOnce);
+  // Before an entry is read, the block is sure of room for it, were it a
+  // directory with the longest name: it ends within what it may cost, and
+  // a worker's within what the budget holds. What the block would grow to
+  // changes only as it keeps an entry.
   size_t below = 0;  // what its subdirectories cost, as Cost() counts them
-  DirEntry entry;
-  for (size_t listed = 0; listed < kBlockBytes;) {
-    // Before an entry is read, the block is sure of room for it, were it a
-    // directory with the longest name: it ends within what it may cost,
-    // and a worker's within what the budget holds.
-    size_t items = block->items.capacity();
+  size_t items, names, cost;
+  auto plan = [&] {
+    items = block->items.capacity();
     if (block->items.size() == items) items *= 2;
-    size_t names = block->names.capacity();
+    names = block->names.capacity();
     if (names - block->names.size() <= kLongestName)
       names = std::max(block->names.size() + kLongestName + 1,
                        std::min(2 * names, kBlockBytes + kLongestName + 1));
-    size_t cost = sizeof *block + names + items * sizeof(Directory::Item) + below +
-                  sizeof(Directory) + kLongestName + 1 + kQueuedBytes;
+    cost = sizeof *block + names + items * sizeof(Directory::Item) + below + sizeof(Directory) +
+           kLongestName + 1 + kQueuedBytes;
+  };
+  plan();
+  DirEntry entry;
+  for (size_t listed = 0; listed < kBlockBytes;) {
     if (cost > kBlockCost || (ahead && !Granted(dir, cost + dir->listing_->Cost()))) break;
     if (!dir->listing_->Read(&entry)) {
       block->ended = true;
@@ -634,6 +639,7 @@ void ReadAhead::ReadBlock(Directory* dir, Directory::Block* block, bool ahead) {
       block->names.append(entry.name, length + 1);
       if (enters) below += sizeof(Directory) + item.below->name_.capacity() + kQueuedBytes;
       block->items.push_back(std::move(item));  // within what was reserved
+      plan();
     } catch (const std::bad_alloc&) {
       // Nothing of it was kept; the entry is still the listing's until its
       // next read.
