@@ -48,16 +48,61 @@ void Condition::WakeAll() { pthread_cond_broadcast(static_cast<pthread_cond_t*>(
 
 namespace {
 
+// glibc's, where its extensions are on: where a thread starts.
+#if defined(__GLIBC__) && defined(CPU_COUNT)
+#define STARTS_AWAY 1
+#endif
+
 struct Start {
   void (*body)(void*);
   void* argument;
+#ifdef STARTS_AWAY
+  bool away = false;  // started off the starter's processor
+  cpu_set_t allowed;  // the processors it may run on
+#endif
 };
 
 void* Run(void* start) {
   Start s = *static_cast<Start*>(start);
   delete static_cast<Start*>(start);
+#ifdef STARTS_AWAY
+  // Where it runs now, it stays until the system moves it, as any thread.
+  if (s.away) sched_setaffinity(0, sizeof s.allowed, &s.allowed);
+#endif
   s.body(s.argument);
   return nullptr;
+}
+
+// Whether the thread that `attributes` start begins on another processor
+// than the calling one. Linux puts a new thread on its starter's processor,
+// where it waits its turn while the starter works on, and may take tens of
+// milliseconds to move one of them to a processor that idles meanwhile.
+bool StartAway(pthread_attr_t* attributes, Start* start) {
+#ifdef STARTS_AWAY
+  int here = sched_getcpu();
+  if (here < 0 || sched_getaffinity(0, sizeof start->allowed, &start->allowed) != 0) return false;
+  cpu_set_t elsewhere = start->allowed;
+  CPU_CLR(here, &elsewhere);
+  return CPU_COUNT(&elsewhere) > 0 &&
+         pthread_attr_setaffinity_np(attributes, sizeof elsewhere, &elsewhere) == 0;
+#else
+  (void)attributes;
+  (void)start;
+  return false;
+#endif
+}
+
+bool Create(pthread_t* thread, size_t stack_size, Start* start, bool away) {
+  pthread_attr_t attributes;
+  if (pthread_attr_init(&attributes) != 0) return false;
+  bool created = pthread_attr_setstacksize(&attributes, stack_size) == 0 &&
+                 (!away || StartAway(&attributes, start));
+#ifdef STARTS_AWAY
+  start->away = created && away;  // before the thread reads it
+#endif
+  created = created && pthread_create(thread, &attributes, Run, start) == 0;
+  pthread_attr_destroy(&attributes);
+  return created;
 }
 
 }  // namespace
@@ -65,12 +110,13 @@ void* Run(void* start) {
 bool Thread::Start(size_t stack_size, void (*body)(void*), void* argument) {
   // Allocated first: when memory runs out, nothing is left behind.
   std::unique_ptr<pthread_t> thread(new pthread_t);
-  std::unique_ptr<::Start> start(new ::Start{body, argument});
-  pthread_attr_t attributes;
-  if (pthread_attr_init(&attributes) != 0) return false;
-  bool started = pthread_attr_setstacksize(&attributes, stack_size) == 0 &&
-                 pthread_create(thread.get(), &attributes, Run, start.get()) == 0;
-  pthread_attr_destroy(&attributes);
+  std::unique_ptr<::Start> start(new ::Start);
+  start->body = body;
+  start->argument = argument;
+  // Away from here where it can; wherever the system puts it else (the
+  // processors it was kept to may have been taken from the process).
+  bool started = Create(thread.get(), stack_size, start.get(), true) ||
+                 Create(thread.get(), stack_size, start.get(), false);
   if (!started) return false;
   start.release();  // the thread's now
   native_ = thread.release();
