@@ -45,7 +45,9 @@ class Condition {
   void* native_;
 };
 
-// A thread running `body(argument)`, on a stack of `stack_size` bytes.
+// A thread running `body(argument)`, on a stack of `stack_size` bytes,
+// started on another processor than the caller's where the system lets
+// the program choose: the caller works on.
 class Thread {
  public:
   Thread() = default;
