@@ -49,6 +49,10 @@ const size_t kHandlesElsewhere = 8;
 // What a directory waiting in the queue costs there: a node of the set.
 const size_t kQueuedBytes = 6 * sizeof(void*);
 
+// What a subdirectory in a block costs, its name taking `name_room`: its
+// Directory and its place in the queue. Its listing, once open, apart.
+size_t BelowCost(size_t name_room) { return sizeof(Directory) + name_room + kQueuedBytes; }
+
 // What a file's lines take besides two copies of its path: "removing ",
 // "Unable to remove ", ", error " with the largest code, and the ends.
 const size_t kLinesBesidePath = 64;
@@ -86,7 +90,7 @@ size_t Directory::Block::Cost() const {
   size_t cost = sizeof *this + names.capacity() + items.capacity() * sizeof(Item);
   for (const Item& item : items) {
     if (!item.below) continue;
-    cost += sizeof(Directory) + item.below->name_.capacity() + kQueuedBytes;
+    cost += BelowCost(item.below->name_.capacity());
     if (item.below->listing_) cost += item.below->listing_->Cost();
   }
   return cost;
@@ -379,7 +383,7 @@ size_t ReadAhead::ForWorkers() const {
 Directory* ReadAhead::Take() {
   if (!workers_ || stopped_ || ForWorkers() == 0) return nullptr;
   if (interrupted_ && interrupted_->load(std::memory_order_relaxed)) return nullptr;
-  if (budget_->bytes + kGrantStep > budget_->max_bytes) return nullptr;
+  if (!budget_->Fits(kGrantStep)) return nullptr;
   Directory* dir = *queue_.begin();
   bool opens = !dir->listing_ && !dir->taken_;
   if (opens && budget_->handles >= budget_->max_handles) return nullptr;
@@ -602,8 +606,8 @@ void ReadAhead::ReadBlock(Directory* dir, Directory::Block* block, bool ahead) {
     if (names - block->names.size() <= kLongestName)
       names = std::max(block->names.size() + kLongestName + 1,
                        std::min(2 * names, kBlockBytes + kLongestName + 1));
-    cost = sizeof *block + names + items * sizeof(Directory::Item) + below + sizeof(Directory) +
-           kLongestName + 1 + kQueuedBytes;
+    cost = sizeof *block + names + items * sizeof(Directory::Item) + below +
+           BelowCost(kLongestName + 1);
   };
   plan();
   DirEntry entry;
@@ -637,7 +641,7 @@ void ReadAhead::ReadBlock(Directory* dir, Directory::Block* block, bool ahead) {
       item.id = entry.id;
       if (enters) item.below.reset(new Directory(this, dir, dir->read_, entry));
       block->names.append(entry.name, length + 1);
-      if (enters) below += sizeof(Directory) + item.below->name_.capacity() + kQueuedBytes;
+      if (enters) below += BelowCost(item.below->name_.capacity());
       block->items.push_back(std::move(item));  // within what was reserved
       plan();
     } catch (const std::bad_alloc&) {
@@ -656,7 +660,7 @@ bool ReadAhead::Granted(Directory* dir, size_t cost) {
   if (cost <= dir->granted_) return true;
   size_t more = std::max(cost - dir->granted_, kGrantStep);
   Locked locked(&workers_->mutex_);
-  if (budget_->bytes + more > budget_->max_bytes) return false;
+  if (!budget_->Fits(more)) return false;
   budget_->Count(more);
   dir->granted_ += more;
   return true;
@@ -687,7 +691,7 @@ void ReadAhead::RemoveAhead(Directory* dir, Directory::Block* block, CString* pa
     // Lines wait for the sweep: within the budget, or the files are left
     // for the sweep to remove as it comes to them.
     Locked locked(&workers_->mutex_);
-    if (budget_->bytes + room > budget_->max_bytes) return;
+    if (!budget_->Fits(room)) return;
     budget_->Count(room);
     block->lines_counted = room;
   }

@@ -33,6 +33,7 @@ struct Budget {
     if (bytes > peak_bytes) peak_bytes = bytes;
   }
   void Discount(size_t cost) { bytes -= cost; }
+  bool Fits(size_t cost) const { return bytes + cost <= max_bytes; }
 };
 
 class RemovalQueue {
