@@ -4,7 +4,7 @@
 
 #include "platform/arguments.h"
 #include "sweep/read_ahead.h"
-#include "sweep/removal_queue.h"
+#include "sweep/worker_pool.h"
 #include "sweep/sweep.h"
 
 namespace {
@@ -14,33 +14,34 @@ uint32_t Sweep(SweepContext* sweep, const CString& start, CString* wanted,
   // Upper-cased once for the whole sweep: however long the argument, no
   // level of the tree holds a copy of it.
   wanted->MakeUpper();
-  ReadAhead lister(sweep->fs, *wanted, sweep->out, options.interrupted);
-  std::unique_ptr<RemovalQueue> workers;
+  ReadAhead engine(sweep->fs, *wanted, sweep->out, options.interrupted);
+  std::unique_ptr<WorkerPool> workers;
   if (options.workers > 0) {
     try {
-      workers.reset(new RemovalQueue(options.workers, &lister));
+      workers.reset(new WorkerPool(options.workers, &engine));
     } catch (const std::bad_alloc&) {
       // Then alone.
     }
   }
   // Someone watching sees each line before its file goes.
-  if (workers) lister.Start(workers.get(), !options.watched);
-  sweep->lister = &lister;
+  if (workers) engine.Start(workers.get(), !options.watched);
+  sweep->engine = &engine;
   uint32_t count = 0;
   try {
     CString directory = start;
     count = SweepDirectory(sweep, nullptr, nullptr, &directory, *wanted);
   } catch (const std::bad_alloc&) {
     sweep->short_of_memory = true;
+    engine.Halt();
   }
   if (workers) workers->Finish();
-  if (lister.failed_late()) sweep->failed = true;
+  if (engine.failed_late()) sweep->failed = true;
   if (sweep->short_of_memory) {
     // Stopped as an interruption stops it: what was done is told, whole.
     sweep->out->Write("Unable to go on: out of memory\n");
     sweep->failed = true;
   }
-  return count + lister.removed_late();
+  return count + engine.removed_late();
 }
 
 }  // namespace

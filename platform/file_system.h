@@ -97,6 +97,13 @@ class FileSystem {
   // more than it really could.
   virtual size_t HandlesFree() const { return SIZE_MAX; }
 
+  // Whether `entry` of the open listing `parent` (or, with `parent` null,
+  // the full text `path`) still names the directory that `dir` lists: not
+  // moved away nor replaced since `dir` was opened. False when it cannot
+  // tell.
+  virtual bool StillAt(Listing* parent, const DirEntry& entry, const CString& path,
+                       Listing* dir) = 0;
+
   // Gives the file `name` in the open listing `dir` (full text `path`) the
   // attribute word `attributes`. Returns 0 or the platform's error code.
   virtual int SetAttributes(Listing* dir, const char* name, const CString& path,

@@ -209,6 +209,19 @@ class PosixFileSystem : public FileSystem {
     if (unlinkat(FdOf(dir), name, 0) == 0) return 0;
     return errno == ENOENT ? kErrorGone : errno;
   }
+
+  bool StillAt(Listing* parent, const DirEntry& entry, const CString& path,
+               Listing* dir) override {
+    // By device and inode: the name, not followed if it is a link now, and
+    // the descriptor.
+    struct stat named, opened;
+    int at = parent ? FdOf(parent) : AT_FDCWD;
+    if (fstatat(at, parent ? entry.name : static_cast<const char*>(path), &named,
+                AT_SYMLINK_NOFOLLOW) != 0)
+      return false;
+    if (fstat(FdOf(dir), &opened) != 0) return false;
+    return named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
+  }
 };
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The two decisions about a file entry: does its extension match, and how a
-// matching file goes.
+// The decisions about an entry: is it a directory to enter, does a file's
+// extension match, and how a matching file goes.
 #include <string.h>
 
 #include "sweep/path_step.h"
@@ -19,9 +19,26 @@ bool MatchesExtension(const char* name, const CString& wanted) {
   const char* tail = dot ? dot + 1 : name;
   size_t length = strlen(tail);
   if (length != static_cast<size_t>(wanted.GetLength())) return false;
+  // An ASCII tail folds as every platform folds a-z: compared in place,
+  // with nothing to allocate, so a want of memory cannot lose an entry.
+  const char* upper = wanted;
+  size_t i = 0;
+  for (; i < length && static_cast<unsigned char>(tail[i]) < 0x80; ++i) {
+    char c = tail[i] >= 'a' && tail[i] <= 'z' ? static_cast<char>(tail[i] - 'a' + 'A') : tail[i];
+    if (c != upper[i]) return false;
+  }
+  if (i == length) return true;
   CString extension(tail, length);
   extension.MakeUpper();
   return extension == wanted;
+}
+
+bool IsSweptDirectory(const DirEntry& entry) {
+  if (!(entry.attributes & kAttrDirectory)) return false;
+  // A directory link or junction is passed over: following one could lead
+  // the sweep out of the tree, and removing it is not ours to do.
+  if (entry.attributes & kAttrReparsePoint) return false;
+  return strcmp(entry.name, ".") != 0 && strcmp(entry.name, "..") != 0;
 }
 
 bool RemoveMatchedFile(SweepContext* sweep, Listing* dir, CString* directory,

@@ -1,8 +1,6 @@
 // Depth-first walk of a directory tree.
 #include "sweep/sweep.h"
 
-#include <string.h>
-
 #include <new>
 
 #include "sweep/path_step.h"
@@ -17,43 +15,38 @@ void ReportUnlisted(SweepContext* sweep, const CString& directory, int error) {
 
 }  // namespace
 
-bool IsSweptDirectory(const DirEntry& entry) {
-  if (!(entry.attributes & kAttrDirectory)) return false;
-  // A directory link or junction is passed over: following one could lead
-  // the sweep out of the tree, and removing it is not ours to do.
-  if (entry.attributes & kAttrReparsePoint) return false;
-  return strcmp(entry.name, ".") != 0 && strcmp(entry.name, "..") != 0;
-}
-
 uint32_t SweepDirectory(SweepContext* sweep, Directory* parent, const DirEntry* entry,
                         CString* directory, const CString& wanted) {
   uint32_t count = 0;
+  ReadAhead* engine = sweep->engine;
   try {
     int error = 0;
-    std::unique_ptr<Directory> dir = sweep->lister->Open(parent, entry, *directory, &error);
+    ReadAhead::Entered dir = engine->Open(parent, entry, *directory, &error);
     if (!dir) {
       if (error != kErrorGone) ReportUnlisted(sweep, *directory, error);
       return 0;
     }
 
     DirEntry found;
-    while (!sweep->Interrupted() && dir->Read(&found)) {
+    while (!sweep->Interrupted() && engine->Read(dir.get(), &found)) {
       if (found.attributes & kAttrDirectory) {
         if (!IsSweptDirectory(found)) continue;
         // This directory stays open, its reading paused, while the subtree is swept.
         PathStep step(directory, sweep->fs->separator(), found.name);
         count += SweepDirectory(sweep, dir.get(), &found, directory, wanted);
-      } else if (dir->Matches(found, wanted)) {
+      } else if (engine->Matches(dir.get(), found)) {
         // Removed ahead when its block was read: its lines go out in their place.
-        if (dir->RemovedAhead(sweep->out, &count, &sweep->failed)) continue;
-        if (RemoveMatchedFile(sweep, dir->listing(), directory, found)) ++count;
+        if (engine->RemovedAhead(dir.get(), sweep->out, &count, &sweep->failed)) continue;
+        if (RemoveMatchedFile(sweep, dir->listing.get(), directory, found)) ++count;
       }
     }
-    if (dir->error() != 0) ReportUnlisted(sweep, *directory, dir->error());
+    if (dir->error != 0) ReportUnlisted(sweep, *directory, dir->error);
   } catch (const std::bad_alloc&) {
-    // Out of memory, the sweep stops as an interruption stops it: every
-    // level returns what it removed, so that the total is told whole.
+    // Out of memory, the sweep stops as an interruption stops it, workers
+    // and all: every level returns what it removed, so that the total is
+    // told whole.
     sweep->short_of_memory = true;
+    engine->Halt();
   }
   return count;
 }

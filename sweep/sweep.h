@@ -12,7 +12,7 @@
 #include "sweep/output.h"
 
 class Directory;
-class ReadAhead;
+class ReadAhead;  // read_ahead.h
 
 // What every level of one sweep shares: the file system, where its lines go,
 // and whether anything failed on the way (that decides the exit status).
@@ -25,7 +25,7 @@ struct SweepContext {
   // Opens and reads the directories: ahead of the sweep on worker threads,
   // which remove the matching files they meet, or as the sweep comes to
   // them.
-  ReadAhead* lister = nullptr;
+  ReadAhead* engine = nullptr;
 
   // Set when memory ran out: the sweep stops as for an interruption.
   bool short_of_memory = false;

@@ -27,7 +27,7 @@
 #include "cli/zapext.h"
 #include "platform/gone.h"
 #include "platform/reparse_point.h"
-#include "sweep/removal_queue.h"
+#include "sweep/budget.h"
 #include "sweep/sweep.h"
 #include "tests/virtual_file_system.h"
 
@@ -837,7 +837,7 @@ TEST(SweepTest, ReadAheadStaysWithinItsBudget) {
     Outcome run = RunZapext(&fs, {"bak"}, options);
     counting = false;
     EXPECT_EQ("removed 0 files\n\n", run.output);
-    EXPECT_LE(most_held, static_cast<long>(RemovalQueue::kMaxWaitingBytes + (256 << 10)));
+    EXPECT_LE(most_held, static_cast<long>(Budget::kMaxBytes + (256 << 10)));
     if (fs.held) printf("[ figures ] most held: %ld KiB\n", most_held.load() >> 10);
     return fs.held;
   });

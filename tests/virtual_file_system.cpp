@@ -12,6 +12,7 @@ struct VirtualFileSystem::Node {
   uint32_t attributes;
   Node* parent;
   std::vector<std::unique_ptr<Node>> children;  // in listing order
+  bool away = false;  // moved out of the tree
   // The first of each name among them, found without a walk through them.
   std::map<std::string, Node*> by_name;
 
@@ -203,6 +204,7 @@ int VirtualFileSystem::SetAttributes(Listing* dir, const char* name, const CStri
 int VirtualFileSystem::RemoveFile(Listing* dir, const char* name, const CString& path) {
   std::lock_guard<std::mutex> locked(lock_);
   Node* node = ChildOf(dir, name, path);
+  for (Node* up = node; up; up = up->parent) removed_away += up->away;
   std::string below = AsVirtual(dir)->node->path;
   below += below.empty() ? "" : "/";
   below += name;
@@ -228,4 +230,35 @@ int VirtualFileSystem::RemoveFile(Listing* dir, const char* name, const CString&
     }
   }
   return vanishes ? kErrorGone : 0;
+}
+
+void VirtualFileSystem::MoveAway(const std::string& path) {
+  std::lock_guard<std::mutex> locked(lock_);
+  Node* node = Find(path);
+  ASSERT_TRUE(node && node->parent);
+  Node* parent = node->parent;
+  auto& siblings = parent->children;
+  auto it = std::find_if(siblings.begin(), siblings.end(),
+                         [&](const std::unique_ptr<Node>& c) { return c.get() == node; });
+  node->away = true;
+  away_.push_back(std::move(*it));
+  siblings.erase(it);
+  parent->by_name.erase(node->name);
+}
+
+bool VirtualFileSystem::StillAt(Listing* parent, const DirEntry& entry, const CString& path,
+                                Listing* dir) {
+  std::lock_guard<std::mutex> locked(lock_);
+  Node* node = nullptr;
+  if (parent) {
+    node = AsVirtual(parent)->node->Child(entry.name);
+  } else {
+    std::string text(path);
+    if (text == root_) return AsVirtual(dir)->node == top_.get();
+    if (text.compare(0, root_.size() + 1, root_ + separator_) != 0) return false;
+    std::string below = text.substr(root_.size() + 1);
+    std::replace(below.begin(), below.end(), separator_, '/');
+    node = Find(below);
+  }
+  return node == AsVirtual(dir)->node;
 }

@@ -30,6 +30,11 @@ class VirtualFileSystem : public FileSystem {
   uint32_t AttributesOf(const std::string& path) const;
   // Every path below the root, in listing order, directories with a '/'.
   std::vector<std::string> Tree() const;
+  // Moves the directory `path` out of the tree, as another program would:
+  // listings open on it stay open, on it where it went.
+  void MoveAway(const std::string& path);
+  // Files removed from what was moved away, after it went.
+  std::atomic<int> removed_away{0};
 
   // Failures to inject, by path below the root ("" is the root itself).
   int current_directory_error = 0;
@@ -64,6 +69,8 @@ class VirtualFileSystem : public FileSystem {
   int SetAttributes(Listing* dir, const char* name, const CString& path,
                     uint32_t attributes) override;
   int RemoveFile(Listing* dir, const char* name, const CString& path) override;
+  bool StillAt(Listing* parent, const DirEntry& entry, const CString& path,
+               Listing* dir) override;
   bool OutOfHandles(int error) const override { return handle_limit && error == EMFILE; }
   size_t HandleLimit() const override;
   size_t HandlesFree() const override;
@@ -82,6 +89,7 @@ class VirtualFileSystem : public FileSystem {
   std::string root_;
   char separator_;
   std::unique_ptr<Node> top_;
+  std::vector<std::unique_ptr<Node>> away_;
 };
 
 #endif  // ZAPEXT_TESTS_VIRTUAL_FILE_SYSTEM_H_

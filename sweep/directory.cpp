@@ -1,0 +1,141 @@
+#include "sweep/directory.h"
+
+#include <assert.h>
+#include <string.h>
+
+#include <algorithm>
+
+namespace {
+
+bool Counted(Handle handle) {
+  return handle == Handle::kOpening || handle == Handle::kAhead || handle == Handle::kClosing;
+}
+
+// The table in directory.h, as a test of each move.
+bool Allowed(Handle from, Handle to) {
+  switch (from) {
+    case Handle::kNone:
+      return to == Handle::kOpening || to == Handle::kAhead || to == Handle::kOwn;
+    case Handle::kOpening:
+      return to == Handle::kAhead || to == Handle::kNone;
+    case Handle::kAhead:
+      return to == Handle::kClosing || to == Handle::kOwn || to == Handle::kNone ||
+             to == Handle::kGivenBack;
+    case Handle::kClosing:
+      return to == Handle::kClosed;
+    case Handle::kClosed:
+    case Handle::kGivenBack:
+      return to == Handle::kOwn || to == Handle::kNone;
+    case Handle::kOwn:
+      return to == Handle::kNone;
+  }
+  return false;
+}
+
+bool Allowed(Work from, Work to) {
+  switch (from) {
+    case Work::kNone:
+      return to == Work::kQueued || to == Work::kBusy;
+    case Work::kQueued:
+      return to == Work::kNone || to == Work::kBusy;
+    case Work::kBusy:
+      return to == Work::kDone || to == Work::kNone;
+    case Work::kDone:
+      return to == Work::kNone;
+  }
+  return false;
+}
+
+}  // namespace
+
+Directory::Directory(Directory* parent_dir, uint32_t at, const DirEntry& entry)
+    : parent(parent_dir),
+      index(at),
+      depth(parent_dir ? parent_dir->depth + 1 : 0),
+      name(entry.name ? entry.name : ""),
+      attributes(entry.attributes),
+      id(entry.id) {}
+
+Directory::~Directory() = default;
+
+void Directory::Move(Handle to, Budget* budget) {
+  assert(Allowed(handle_, to));
+  bool was = Counted(handle_), is = Counted(to);
+  // Without the budget, only a handle set aside for it becomes counted.
+  assert(budget || was == is || (handle_ == Handle::kNone && to == Handle::kAhead));
+  if (budget && is && !was) budget->CountHandles(1);
+  if (budget && was && !is) budget->DiscountHandles(1);
+  handle_ = to;
+}
+
+void Directory::Move(Visit to) {
+  assert(to > visit_);
+  visit_ = to;
+}
+
+void Directory::Move(Work to) {
+  assert(Allowed(work_, to));
+  // Nothing is read ahead for a directory the sweep has left.
+  assert(visit_ != Visit::kLeft || to == Work::kNone);
+  work_ = to;
+}
+
+void Directory::Move(Reading to) {
+  assert(to == Reading::kEnded || reading_ == Reading::kBlocks);
+  reading_ = to;
+}
+
+DirEntry Directory::Entry() const {
+  DirEntry entry;
+  entry.name = name.c_str();
+  entry.attributes = attributes;
+  entry.id = id;
+  return entry;
+}
+
+bool Directory::Passed(const char* entry_name) {
+  auto before = [](const char* a, const char* b) { return strcmp(a, b) < 0; };
+  if (passed.empty() && current) {
+    passed.reserve(current->items.size());
+    for (const Item& item : current->items) passed.push_back(current->NameOf(item));
+    std::sort(passed.begin(), passed.end(), before);
+  }
+  return std::binary_search(passed.begin(), passed.end(), entry_name, before);
+}
+
+void Directory::PathOf(const CString& start, char separator, CString* path) const {
+  // Without recursion: a worker's stack is small, and a tree may be deep.
+  std::vector<const Directory*> chain;
+  chain.reserve(depth);
+  int length = start.GetLength();
+  for (const Directory* at = this; at->parent; at = at->parent) {
+    chain.push_back(at);
+    length += 1 + static_cast<int>(at->name.size());
+  }
+  path->Preallocate(length);
+  *path = start;
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    *path += separator;
+    *path += (*it)->name.c_str();
+  }
+}
+
+size_t Block::Cost() const {
+  // Its lines are counted apart, as long as the block lives.
+  size_t cost = sizeof *this + names.capacity() + items.capacity() * sizeof(Item);
+  for (const Item& item : items) {
+    if (!item.below) continue;
+    cost += BelowCost(item.below->name.capacity());
+    if (item.below->listing) cost += item.below->listing->Cost();
+  }
+  return cost;
+}
+
+void Block::Clear() {
+  names.clear();
+  items.clear();
+  lines.clear();
+  counted = lines_counted = 0;
+  ended = held = false;
+  error = 0;
+}

@@ -1,0 +1,155 @@
+// The worker threads: how many work at once, and the lock and the waits
+// they share with the sweep. What they do they know only through Jobs:
+// they take a job, run it, and say it is done.
+//
+// Only the sweep waits: for a job it needs that a worker is running.
+// Workers wait for nothing but work, so every wait ends.
+#ifndef ZAPEXT_SWEEP_WORKER_POOL_H_
+#define ZAPEXT_SWEEP_WORKER_POOL_H_
+
+#include <stddef.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <vector>
+
+#include "platform/thread.h"
+
+// A piece of work, as the pool sees it: only who it is.
+class Job {
+ protected:
+  ~Job() = default;
+};
+
+class Jobs {
+ public:
+  // With the pool's lock held: the job to run next, or null.
+  virtual Job* Take() = 0;
+  // Without the lock.
+  virtual void Run(Job* job) = 0;
+  // With the lock: `job` has run.
+  virtual void Done(Job* job) = 0;
+
+ protected:
+  ~Jobs() = default;
+};
+
+class WorkerPool {
+ public:
+  // Up to `workers` threads, which take their jobs from `jobs`, started as
+  // jobs come. Should none start, the sweep does every job itself.
+  WorkerPool(unsigned workers, Jobs* jobs);
+  ~WorkerPool();
+  WorkerPool(const WorkerPool&) = delete;
+  WorkerPool& operator=(const WorkerPool&) = delete;
+
+  // Stops the threads once the jobs at hand are done.
+  void Finish();
+
+  Mutex* mutex() { return &mutex_; }
+
+  // With the lock held: whether the workers wait for the file system more
+  // than they work.
+  bool blocked() const { return blocked_; }
+
+  // With the lock held: `waiting` jobs are there for workers.
+  void WakeWorker(size_t waiting);
+  // With the lock held: the sweep waits until a worker is done with
+  // `awaited`, or with anything when null.
+  void WaitForProgress(const Job* awaited = nullptr);
+  // With the lock held: a worker is done with `done`.
+  void Progress(const Job* done);
+
+  // Jobs a thread ran back to back, and how long they took: on the clock,
+  // and on the processor. A window of them stays open across the waits
+  // between jobs, so the thread is timed twice a window, not twice a wait:
+  // reading its times costs system calls. What it spends looking for work
+  // between jobs counts as work, which only leans towards fewer workers.
+  struct Timing;
+  // With the lock held: sets how many may work at once from how a thread's
+  // last jobs went; whether that changed it.
+  bool Adapt(const Timing& timing);
+
+ private:
+  // With mutex_ held: starts one more worker, false when none could start.
+  bool StartWorker();
+  static void WorkerMain(void* pool);
+  void Loop();
+  // With mutex_ held: gives way and takes the lock again, true, unless
+  // `*looks` says it is time to sleep.
+  bool LookAgain(int* looks);
+
+  Jobs* jobs_;
+  std::vector<std::unique_ptr<Thread>> threads_;
+
+  Mutex mutex_;
+  Condition more_;   // a job to take, or the end
+  Condition ready_;  // a worker done with something
+  // Under mutex_:
+  unsigned idle_ = 0;
+  // How many workers may work at once: one for each processor but the
+  // sweep's, and more while they wait for the file system.
+  unsigned active_ = 0;
+  unsigned most_workers_ = 0;  // started as they are wanted
+  unsigned least_active_ = 1;
+  unsigned working_ = 0;
+  bool blocked_ = false;
+  bool sweep_waits_ = false;
+  const Job* awaited_ = nullptr;
+  int sweep_looks_ = 0;
+  bool stopping_ = false;
+};
+
+struct WorkerPool::Timing {
+  // A thread times the jobs it runs back to back, a millisecond's worth or
+  // this many, to tell whether it is blocked or works. While that changes
+  // nothing, its windows grow, to this many times as long: timing a thread
+  // costs system calls, and a worker blocked on the file system would
+  // otherwise pay them at nearly every job.
+  static constexpr int kTimedPieces = 32;
+  static constexpr std::chrono::microseconds kTimedSpan{1000};
+  static constexpr int kLongestWindow = 8;
+
+  int pieces = 0;  // in the window open; none is open at 0
+  bool timed = false;
+  // Whether this window tells the time spent waiting for a processor: only
+  // after one where the worker looked blocked, as reading it costs most.
+  bool with_ready = true;
+  ThreadTime start;
+  std::chrono::steady_clock::duration in_pieces{};
+  std::chrono::steady_clock::time_point piece;
+  double worked = 0, blocked = 0;
+  int length = 1;  // of the window, in kTimedSpan and kTimedPieces
+
+  // After a window timed: whether it changed how many work.
+  void Adapted(bool changed) { length = changed ? 1 : std::min(2 * length, kLongestWindow); }
+
+  void Start() {
+    if (pieces == 0) {
+      timed = TimeThread(&start, with_ready);
+      in_pieces = {};
+    }
+    piece = std::chrono::steady_clock::now();
+  }
+  // True when another window has been timed; `closes` ends it with this piece.
+  bool End(bool closes = false) {
+    in_pieces += std::chrono::steady_clock::now() - piece;
+    if (++pieces < length * kTimedPieces && in_pieces < length * kTimedSpan && !closes)
+      return false;
+    pieces = 0;
+    ThreadTime now;
+    bool told = with_ready;
+    if (!timed || !TimeThread(&now, told)) return false;
+    worked = now.working - start.working;
+    // At most this long blocked: some of it may have been waiting for a
+    // processor, which the next window tells, if it matters.
+    double not_working = std::chrono::duration<double>(in_pieces).count() - worked;
+    with_ready = not_working > worked;
+    if (!told && with_ready) return false;
+    blocked = not_working - (now.ready - start.ready);
+    return true;
+  }
+};
+
+#endif  // ZAPEXT_SWEEP_WORKER_POOL_H_
