@@ -298,6 +298,28 @@ class Win32FileSystem : public FileSystem {
     return GoneOrError(RemoveOpenFile(file));
   }
 
+  bool StillAt(Listing* parent, const DirEntry& entry, const CString& path,
+               Listing* dir) override {
+    // By file id: the name, opened as what it is, and the handle held.
+    HANDLE named = INVALID_HANDLE_VALUE;
+    if (parent) {
+      if (OpenInside(parent, entry.name, FILE_READ_ATTRIBUTES, FILE_DIRECTORY_FILE, &named) != 0)
+        return false;
+    } else {
+      wchar_t wide[MAX_PATH];
+      if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide, MAX_PATH) <= 0)
+        return false;
+      named = CreateFileW(wide, FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+      if (named == INVALID_HANDLE_VALUE) return false;
+    }
+    HandleCloser closer{named};
+    FILE_INTERNAL_INFORMATION name_id, held_id;
+    if (Query(named, FileInternalInformation, &name_id) != 0 ||
+        Query(static_cast<Win32Listing*>(dir)->handle(), FileInternalInformation, &held_id) != 0)
+      return false;
+    return name_id.IndexNumber.QuadPart == held_id.IndexNumber.QuadPart;
+  }
 };
 
 }  // namespace

@@ -11,39 +11,31 @@ bool Counted(Handle handle) {
   return handle == Handle::kOpening || handle == Handle::kAhead || handle == Handle::kClosing;
 }
 
-// The table in directory.h, as a test of each move.
-bool Allowed(Handle from, Handle to) {
-  switch (from) {
-    case Handle::kNone:
-      return to == Handle::kOpening || to == Handle::kAhead || to == Handle::kOwn;
-    case Handle::kOpening:
-      return to == Handle::kAhead || to == Handle::kNone;
-    case Handle::kAhead:
-      return to == Handle::kClosing || to == Handle::kOwn || to == Handle::kNone ||
-             to == Handle::kGivenBack;
-    case Handle::kClosing:
-      return to == Handle::kClosed;
-    case Handle::kClosed:
-    case Handle::kGivenBack:
-      return to == Handle::kOwn || to == Handle::kNone;
-    case Handle::kOwn:
-      return to == Handle::kNone;
-  }
-  return false;
+// The tables of directory.h as bits: bit `to` of the entry for `from` is
+// set where that move is made.
+template <typename... States>
+constexpr unsigned Bits(States... to) {
+  return ((1u << int(to)) | ...);
 }
+const unsigned kHandleMoves[] = {
+    Bits(Handle::kOpening, Handle::kAhead, Handle::kOwn),                      // kNone
+    Bits(Handle::kAhead, Handle::kNone),                                       // kOpening
+    Bits(Handle::kClosing, Handle::kOwn, Handle::kNone, Handle::kGivenBack),   // kAhead
+    Bits(Handle::kClosed),                                                     // kClosing
+    Bits(Handle::kOwn, Handle::kNone),                                         // kClosed
+    Bits(Handle::kOwn, Handle::kNone),                                         // kGivenBack
+    Bits(Handle::kNone),                                                       // kOwn
+};
+const unsigned kWorkMoves[] = {
+    Bits(Work::kQueued, Work::kBusy),  // kNone
+    Bits(Work::kNone, Work::kBusy),    // kQueued
+    Bits(Work::kDone, Work::kNone),    // kBusy
+    Bits(Work::kNone),                 // kDone
+};
 
-bool Allowed(Work from, Work to) {
-  switch (from) {
-    case Work::kNone:
-      return to == Work::kQueued || to == Work::kBusy;
-    case Work::kQueued:
-      return to == Work::kNone || to == Work::kBusy;
-    case Work::kBusy:
-      return to == Work::kDone || to == Work::kNone;
-    case Work::kDone:
-      return to == Work::kNone;
-  }
-  return false;
+template <typename State>
+bool Allowed(const unsigned* moves, State from, State to) {
+  return (moves[int(from)] >> int(to)) & 1;
 }
 
 }  // namespace
@@ -59,7 +51,7 @@ Directory::Directory(Directory* parent_dir, uint32_t at, const DirEntry& entry)
 Directory::~Directory() = default;
 
 void Directory::Move(Handle to, Budget* budget) {
-  assert(Allowed(handle_, to));
+  assert(Allowed(kHandleMoves, handle_, to));
   bool was = Counted(handle_), is = Counted(to);
   // Without the budget, only a handle set aside for it becomes counted.
   assert(budget || was == is || (handle_ == Handle::kNone && to == Handle::kAhead));
@@ -74,7 +66,7 @@ void Directory::Move(Visit to) {
 }
 
 void Directory::Move(Work to) {
-  assert(Allowed(work_, to));
+  assert(Allowed(kWorkMoves, work_, to));
   // Nothing is read ahead for a directory the sweep has left.
   assert(visit_ != Visit::kLeft || to == Work::kNone);
   work_ = to;

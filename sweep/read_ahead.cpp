@@ -47,6 +47,19 @@ void ReadAhead::Start(WorkerPool* pool, bool remove_ahead) {
 ReadAhead::Entered ReadAhead::Open(Directory* parent, const DirEntry* entry, const CString& path,
                                    int* error) {
   Entered dir(parent ? parent->last.release() : nullptr, Leave{this});
+  try {
+    if (Enter(&dir, parent, entry, path, error)) return dir;
+  } catch (const std::bad_alloc&) {
+    // The workers stop before anything read ahead below it is dropped.
+    Halt();
+    throw;
+  }
+  return nullptr;
+}
+
+bool ReadAhead::Enter(Entered* entered, Directory* parent, const DirEntry* entry,
+                      const CString& path, int* error) {
+  Entered& dir = *entered;
   if (!dir) {
     DirEntry start;
     dir.reset(new Directory(parent, parent ? parent->read : 0, entry ? *entry : start));
@@ -56,9 +69,9 @@ ReadAhead::Entered ReadAhead::Open(Directory* parent, const DirEntry* entry, con
     // Alone, the sweep opens each directory as it comes to it.
     dir->Move(Visit::kIn);
     dir->listing = fs_->OpenListing(parent ? parent->listing.get() : nullptr, entry, path, error);
-    if (!dir->listing) return nullptr;
+    if (!dir->listing) return false;
     dir->Move(Handle::kOwn, nullptr);
-    return dir;
+    return true;
   }
   // Where it might run short of handles, the sweep holds every level it is
   // in, as the single-threaded sweep does: what it opens there fails as
@@ -106,9 +119,8 @@ ReadAhead::Entered ReadAhead::Open(Directory* parent, const DirEntry* entry, con
     *error = dir->open_error;
     opened = false;
   }
-  if (!opened) return nullptr;
-  deepest_ = dir.get();
-  return dir;
+  if (opened) deepest_ = dir.get();
+  return opened;
 }
 
 void ReadAhead::CheckStillThere(Directory* dir, const CString& path) {

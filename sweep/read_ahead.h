@@ -85,6 +85,9 @@ class ReadAhead : public Jobs {
 
  private:
   void Close(Directory* dir);
+  // Open's work: whether the sweep is in `*dir` now.
+  bool Enter(Entered* dir, Directory* parent, const DirEntry* entry, const CString& path,
+             int* error);
   // Reads `dir`'s next block; `path` is its text, when known; `sweep`
   // says whether the sweep's own thread reads it for itself.
   void Run(Directory* dir, const CString* path, bool sweep);

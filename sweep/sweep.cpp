@@ -19,9 +19,11 @@ uint32_t SweepDirectory(SweepContext* sweep, Directory* parent, const DirEntry* 
                         CString* directory, const CString& wanted) {
   uint32_t count = 0;
   ReadAhead* engine = sweep->engine;
+  // Left after the catch below: workers stop before this level closes.
+  ReadAhead::Entered dir(nullptr, ReadAhead::Leave{engine});
   try {
     int error = 0;
-    ReadAhead::Entered dir = engine->Open(parent, entry, *directory, &error);
+    dir = engine->Open(parent, entry, *directory, &error);
     if (!dir) {
       if (error != kErrorGone) ReportUnlisted(sweep, *directory, error);
       return 0;

@@ -744,6 +744,113 @@ TEST(SweepTest, AListingReadInPartIsGivenBackToo) {
   });
 }
 
+// A directory opened ahead, then moved out of the tree while the sweep was
+// held back at "a", is not swept where it went: as the single-threaded sweep, which
+// had not opened it, the sweep finds nothing by its name and goes on. Its
+// first block was read, its files removed ahead, and a subdirectory with no
+// match opened, before it went: those files are told all the same.
+class MovedAway : public HeldAtA {
+ public:
+  MovedAway() : HeldAtA({"s0"}, 1) { hold = true; }
+  std::unique_ptr<Listing> OpenListing(Listing* parent, const DirEntry* entry,
+                                       const CString& path, int* error) override {
+    std::unique_ptr<Listing> listing = HeldAtA::OpenListing(parent, entry, path, error);
+    if (held && !moved && entry && strcmp(entry->name, "a") == 0) {
+      moved = true;
+      MoveAway("m1");
+    }
+    return listing;
+  }
+  bool moved = false;
+};
+
+TEST(SweepTest, ADirectoryMovedAwayIsNotSweptWhereItWent) {
+  UntilHeld(true, [](const ZapextOptions& options) {
+    MovedAway fs;
+    fs.AddFile("a/x.bak");
+    fs.AddFile("m1/s0/keep.txt");
+    for (int i = 0; i < 1500; ++i)
+      fs.AddFile("m1/entry-with-a-name-long-enough-to-fill-blocks-" + std::to_string(i) + ".bak");
+    fs.AddFile("m2/y.bak");  // work beside "s0", which a worker then takes
+    fs.AddFile("z.bak");
+    Outcome run = RunZapext(&fs, {"bak"}, options);
+    EXPECT_EQ(0, fs.removed_away.load());
+    EXPECT_EQ(0, run.status);
+    size_t told = 0;
+    for (size_t at = 0; (at = run.output.find("removing ", at)) != std::string::npos; ++at) ++told;
+    EXPECT_EQ("removed " + std::to_string(told) + " files\n\n",
+              run.output.substr(run.output.rfind("removed ")));
+    EXPECT_FALSE(fs.Exists("z.bak"));
+    return fs.held;
+  });
+}
+
+// Memory runs short on the sweep's thread as it enters "d", opened ahead
+// while it was held at "a" (here as it checks where "d" is), and a worker removes the files of "e" ahead,
+// held at its first until then: every thread stops after the file at hand,
+// as for an interruption, and every file removed is told.
+class ShortOnTheSweep : public HeldAtA {
+ public:
+  ShortOnTheSweep() : HeldAtA({"d"}, 1) { hold = true; }
+  bool StillAt(Listing* parent, const DirEntry& entry, const CString& path,
+               Listing* dir) override {
+    if (strcmp(entry.name, "d") == 0) throw std::bad_alloc();
+    return VirtualFileSystem::StillAt(parent, entry, path, dir);
+  }
+  std::unique_ptr<Listing> OpenListing(Listing* parent, const DirEntry* entry,
+                                       const CString& path, int* error) override {
+    if (entry && strcmp(entry->name, "d") == 0 && std::this_thread::get_id() != sweep_thread) {
+      std::lock_guard<std::mutex> locked(watch_);
+      d_ahead = true;
+    }
+    return HeldAtA::OpenListing(parent, entry, path, error);
+  }
+  // After the sweep has caught the failure: its listing of "d" closes.
+  void ListingClosed(const std::string& path) override {
+    if (path != "d" || std::this_thread::get_id() != sweep_thread) return;
+    std::lock_guard<std::mutex> locked(watch_);
+    ran_short = true;
+    short_.notify_all();
+  }
+  int RemoveFile(Listing* dir, const char* name, const CString& path) override {
+    if (std::this_thread::get_id() != sweep_thread) {
+      std::unique_lock<std::mutex> locked(watch_);
+      if (ran_short)
+        ++removed_after;
+      else if (d_ahead && strstr(path, "/e/"))  // ten seconds at most: a guard against a hang
+        short_.wait_for(locked, std::chrono::seconds(10), [this] { return ran_short; });
+    }
+    return VirtualFileSystem::RemoveFile(dir, name, path);
+  }
+  bool d_ahead = false;
+  bool ran_short = false;
+  int removed_after = 0;
+
+ private:
+  std::condition_variable short_;
+};
+
+TEST(SweepTest, OutOfMemoryStopsEveryThread) {
+  UntilHeld(true, [](const ZapextOptions& options) {
+    ShortOnTheSweep fs;
+    fs.AddFile("a/x.bak");
+    fs.AddFile("d/x.bak");
+    // Too many to open below it at once: it stays open ahead.
+    for (int i = 0; i < 9; ++i) fs.AddFile("d/s" + std::to_string(i) + "/keep.txt");
+    for (int i = 0; i < 200; ++i) fs.AddFile("e/f" + std::to_string(i) + ".bak");
+    fs.AddFile("g/y.bak");
+    Outcome run = RunZapext(&fs, {"bak"}, options);
+    if (!fs.ran_short) return false;
+    EXPECT_LE(fs.removed_after, static_cast<int>(options.workers));
+    EXPECT_EQ(2, run.status);
+    size_t told = 0;
+    for (size_t at = 0; (at = run.output.find("removing ", at)) != std::string::npos; ++at) ++told;
+    EXPECT_EQ(fs.removals.size(), told) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("Unable to go on: out of memory\n"));
+    return fs.ran_short;
+  });
+}
+
 // Directories read in many blocks, with workers reading blocks ahead: every
 // entry is met once, in order. In the second, the last blocks of "d" hold
 // nothing for the sweep, and work waits beyond it: read ahead to its end, "d"
@@ -884,6 +991,34 @@ TEST(SweepTest, AListingShortOfMemoryLosesNoEntry) {
   EXPECT_EQ(0, error);
   EXPECT_EQ(made, listed);
   ASSERT_EQ(0, system((std::string("rm -rf ") + path).c_str()));
+}
+
+// Matching a plain extension, however long, takes no memory: a worker
+// short of it cannot lose the entry at hand there.
+TEST(SweepTest, MatchingTakesNoMemory) {
+  const CString wanted("ABCDEFGHIJKLMNOPQRST");
+  struct Case {
+    const char* name;
+    bool matches;
+  };
+  const Case kCases[] = {{"x.abcdefghijklmnopqrst", true},
+                         {"ABCDEFGHIJKLMNOPQRSt", true},
+                         {"x.abcdefghijklmnopqrsu", false},
+                         {"abcdefghijklmnopqrst.x", false}};
+  bool matched[sizeof kCases / sizeof *kCases];
+  bool ran_short = false;
+  allocations_left = 0;
+  allocations_armed = true;
+  try {
+    for (size_t i = 0; i < sizeof kCases / sizeof *kCases; ++i)
+      matched[i] = MatchesExtension(kCases[i].name, wanted);
+  } catch (const std::bad_alloc&) {
+    ran_short = true;
+  }
+  allocations_armed = false;
+  ASSERT_FALSE(ran_short);
+  for (size_t i = 0; i < sizeof kCases / sizeof *kCases; ++i)
+    EXPECT_EQ(kCases[i].matches, matched[i]) << kCases[i].name;
 }
 
 // Memory short as a listing is made for a directory just opened: the
