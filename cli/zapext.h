@@ -25,8 +25,9 @@ struct ZapextOptions {
 };
 
 // Runs the tool for the command line `argv` in the current directory of
-// `fs`, printing to `out`. Returns the exit status: 0 when all went well,
-// 1 for a missing argument, 2 when anything failed.
+// `fs`, printing to `out`: a sweep, a dry run, or the text an option asks
+// for. Returns the exit status: 0 when all went well, 1 for a missing or
+// refused argument, 2 when anything failed.
 int ZapextMain(FileSystem* fs, int argc, char** argv, FILE* out,
                const ZapextOptions& options = ZapextOptions());
 
