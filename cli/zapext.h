@@ -15,8 +15,8 @@ struct ZapextOptions {
   // other. The output is the same either way.
   unsigned workers = 0;
   // Whether someone watches the output (a terminal): each file's line is
-  // then written before its removal, as the one-thread sweep does, and only
-  // the reading of directories runs ahead on the threads.
+  // then written before its removal, as the single-threaded sweep does,
+  // and only the reading of directories runs ahead on the threads.
   bool watched = false;
   // When it turns nonzero the sweep stops after the file at hand, and the
   // total is printed for what was done (status 2). Running out of memory
