@@ -15,8 +15,8 @@ struct ZapextOptions {
   // other. The output is the same either way.
   unsigned workers = 0;
   // Whether someone watches the output (a terminal): each file's line is
-  // then written before its removal, as the one-thread sweep does, and only
-  // the reading of directories runs ahead on the threads.
+  // then written before its removal, as the single-threaded sweep does,
+  // and only the reading of directories runs ahead on the threads.
   bool watched = false;
   // When it turns nonzero the sweep stops after the file at hand, and the
   // total is printed for what was done (status 2). Running out of memory
@@ -25,8 +25,9 @@ struct ZapextOptions {
 };
 
 // Runs the tool for the command line `argv` in the current directory of
-// `fs`, printing to `out`. Returns the exit status: 0 when all went well,
-// 1 for a missing argument, 2 when anything failed.
+// `fs`, printing to `out`: a sweep, a dry run, or the text an option asks
+// for. Returns the exit status: 0 when all went well, 1 for a missing or
+// refused argument, 2 when anything failed.
 int ZapextMain(FileSystem* fs, int argc, char** argv, FILE* out,
                const ZapextOptions& options = ZapextOptions());
 

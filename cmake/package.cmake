@@ -11,10 +11,10 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
 set(CPACK_PACKAGE_DESCRIPTION
 "zapext removes, from the current directory and every directory beneath it,
 each file whose extension is the one given, ignoring letter case: `zapext bak`
-removes notes.bak and OLD.BAK, but not archive.bak.zip. It asks no questions.
-Each file is announced with its full path just before it goes, and the run
-ends with the total. Directories are never removed, and symbolic links are
-never followed.")
+removes notes.bak and OLD.BAK, but not archive.bak.zip. It asks no questions;
+`zapext -n bak` names the files it would remove, and removes nothing.
+Each file is announced with its full path, and the run ends with the total.
+Directories are never removed, and symbolic links are never followed.")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
   OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

@@ -13,4 +13,9 @@
 // On Windows also when the wide command line cannot be had (out of memory).
 int ArgumentText(char** argv, int index, CString* text);
 
+// Whether `word`, the command line's first word, is the platform's own way
+// of asking a program for help, besides --help and -h: "/?" on Windows. On
+// POSIX none: "/?" there is an extension like any other word.
+bool AsksForHelp(const CString& word);
+
 #endif  // ZAPEXT_PLATFORM_ARGUMENTS_H_

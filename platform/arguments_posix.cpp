@@ -5,3 +5,5 @@ int ArgumentText(char** argv, int index, CString* text) {
   *text = CString(argv[index]);
   return 0;
 }
+
+bool AsksForHelp(const CString&) { return false; }

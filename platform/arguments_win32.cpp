@@ -3,6 +3,7 @@
 // words are taken from the wide command line instead, parsed by the same
 // runtime with the same rules.
 #include <windows.h>
+#include <string.h>
 #include <wchar.h>
 
 #include <string>
@@ -45,3 +46,5 @@ int ArgumentText(char** argv, int index, CString* text) {
   *text = CString(exact.data(), exact.size());
   return held ? 0 : ERROR_NO_UNICODE_TRANSLATION;
 }
+
+bool AsksForHelp(const CString& word) { return strcmp(word, "/?") == 0; }

@@ -47,6 +47,11 @@ bool RemoveMatchedFile(SweepContext* sweep, Listing* dir, CString* directory,
   PathStep step(directory, fs->separator(), entry.name);
   const CString& path = *directory;
 
+  if (sweep->dry_run) {
+    sweep->out->Line("would remove ", path);
+    return true;
+  }
+
   bool released = false;
   if (entry.attributes & kAttrReadOnly) {
     int error = fs->SetAttributes(dir, entry.name, path, entry.attributes & ~kAttrReadOnly);

@@ -27,6 +27,10 @@ struct SweepContext {
   // them.
   ReadAhead* engine = nullptr;
 
+  // A dry run: each matching file is named ("would remove") and counted,
+  // and nothing is touched. The workers then only read ahead.
+  bool dry_run = false;
+
   // Set when memory ran out: the sweep stops as for an interruption.
   bool short_of_memory = false;
 
@@ -63,7 +67,7 @@ bool MatchesExtension(const char* name, const CString& wanted);
 // Removes the matching file `entry` of the open listing `dir`, whose full
 // text is `*directory` (as it was on return), releasing its read-only
 // attribute first where it has one. Returns true when the file was removed
-// and counts.
+// and counts. In a dry run, only names it, and it counts.
 bool RemoveMatchedFile(SweepContext* sweep, Listing* dir, CString* directory,
                        const DirEntry& entry);
 

@@ -79,12 +79,12 @@ std::string Replace(std::string text, const std::string& from, const std::string
 
 // The path a line speaks of, or "" for a line that names none.
 std::string PathOf(const std::string& line) {
-  for (const char* head : {"removing ", "Unable to remove read-only for ", "Unable to remove ",
-                           "Unable to list "}) {
+  for (const char* head : {"removing ", "would remove ", "Unable to remove read-only for ",
+                           "Unable to remove ", "Unable to list "}) {
     if (line.compare(0, strlen(head), head) != 0) continue;
     std::string path = line.substr(strlen(head));
     size_t error = path.rfind(", error ");
-    return head[0] == 'r' || error == std::string::npos ? path : path.substr(0, error);
+    return head[0] != 'U' || error == std::string::npos ? path : path.substr(0, error);
   }
   return "";
 }
@@ -592,7 +592,8 @@ void RunScenario(const Runner& runner, const Scenario& scenario) {
   if (scenario.exact) {
     EXPECT_EQ(Replace(scenario.exact, "\n", eol), output);
   } else {
-    std::string total = "removed " + std::to_string(expected.total) + " files" + eol + eol;
+    std::string total = std::string(scenario.total_words) + " " + std::to_string(expected.total) +
+                        " files" + eol + eol;
     ASSERT_GE(output.size(), total.size()) << output;
     EXPECT_EQ(total, output.substr(output.size() - total.size()));
     std::vector<std::string> got;

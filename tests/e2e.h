@@ -62,6 +62,8 @@ struct Scenario {
   // Runs the tool in this directory of the tree instead; "@" in the lines
   // stays the working directory.
   std::string cwd = "";
+  // The words before the count on the total line.
+  const char* total_words = "removed";
 };
 
 const std::vector<Scenario>& Scenarios();

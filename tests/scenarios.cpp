@@ -16,10 +16,76 @@ const std::vector<Scenario>& Scenarios() {
                     kJa80Shown = hiragana(80, true), kJa40Shown = hiragana(40, true);
   // The working directory's text is 29 characters (Z:\tmp\zapext-e2e.XXXXXX\work).
   const std::string kTo256(226, 'c');
+  const char* kSyntax = "\n\n\rSyntax : ZAPEXT <extension> \n\n\r";
+  const char* kUsage =
+      "Usage: zapext [-n | --dry-run] [--] EXTENSION\n"
+      "       zapext -h | --help | --version\n"
+      "\n"
+      "Removes every file whose extension is EXTENSION (the text after the last\n"
+      "dot of its name, in any letter case) from the current directory and every\n"
+      "directory beneath it, naming each one. It asks no questions.\n"
+      "\n"
+      "  -n, --dry-run  name the files it would remove; remove nothing\n"
+      "  --             take the next word as the extension, whatever it is\n"
+      "  -h, --help     show this text\n"
+      "  --version      show the version\n"
+      "\n"
+      "Only the first word can be an option; words after the extension are ignored.\n"
+      "\n"
+      "Exit status: 0 done, 1 no extension or a refused word, 2 something failed.\n"
+      "\n"
+      "Example: zapext -n bak    lists the files that zapext bak would remove.\n";
   static const std::vector<Scenario> scenarios = {
       {"NoArgument", kEverywhere,
        {"a.bak"}, {}, {}, -1, 1, {"a.bak"},
-       "\n\n\rSyntax : ZAPEXT <extension> \n\n\r"},
+       kSyntax},
+      // Options are read in the first word only, and touch nothing.
+      {"Help", kEverywhere,
+       {"--help", "x.--help", "y.bak"}, {"--help", "bak"}, {}, -1, 0,
+       {"--help", "x.--help", "y.bak"}, kUsage},
+      {"HelpShort", kEverywhere,
+       {"-h", "x.-h"}, {"-h"}, {}, -1, 0, {"-h", "x.-h"}, kUsage},
+      {"SlashQuestionAsksForHelp", kWine,
+       {"a.bak"}, {"/?"}, {}, -1, 0, {"a.bak"}, kUsage},
+      // A slash never stands in a name: "/?" matches nothing.
+      {"SlashQuestionIsAnExtension", kNative,
+       {"a.bak", "b"}, {"/?"}, {}, 0, 0, {"a.bak", "b"}},
+      {"Version", kEverywhere,
+       {"x.--version"}, {"--version"}, {}, -1, 0, {"x.--version"},
+       "zapext " ZAPEXT_VERSION "\n"},
+      // Everything a run would remove is named in its place, and counted;
+      // nothing changes, not even a read-only attribute.
+      {"DryRun", kEverywhere,
+       {"r.bak ro", "d/s.bak ro", "d/t.txt", "locked/ locked", "locked/2.bak", "z/4.bak",
+        "keep.txt"},
+       {"--dry-run", "bak"},
+       {"would remove @/r.bak", "would remove @/d/s.bak",
+        "Unable to list @/locked, error {denied}", "would remove @/z/4.bak"},
+       3, 2,
+       {"d/", "d/s.bak ro", "d/t.txt", "keep.txt", "locked/", "locked/2.bak", "r.bak ro", "z/",
+        "z/4.bak"},
+       nullptr, true, 0, false, nullptr, "", "would remove"},
+      {"DryRunShort", kEverywhere,
+       {"a.bak", "sub/b.BAK", "c.txt"}, {"-n", "bak"},
+       {"would remove @/a.bak", "would remove @/sub/b.BAK"}, 2, 0,
+       {"a.bak", "c.txt", "sub/", "sub/b.BAK"},
+       nullptr, false, 0, false, nullptr, "", "would remove"},
+      {"DryRunWithoutExtension", kEverywhere,
+       {"a.bak", "x.--dry-run"}, {"--dry-run"}, {}, -1, 1, {"a.bak", "x.--dry-run"},
+       kSyntax},
+      {"DoubleDashTakesTheNextWord", kEverywhere,
+       {"--help", "x.--help", "y.bak"}, {"--", "--help"},
+       {"removing @/--help", "removing @/x.--help"}, 2, 0, {"y.bak"}},
+      {"UnknownLongOptionIsRefused", kEverywhere,
+       {"x.--frobnicate", "a.bak"}, {"--frobnicate", "bak"}, {}, -1, 1,
+       {"a.bak", "x.--frobnicate"},
+       "Unknown option --frobnicate; to mean it as an extension: zapext -- --frobnicate\n"},
+      {"DashWordIsAnExtension", kEverywhere,
+       {"x.-1", "-1", "y.1"}, {"-1"},
+       {"removing @/x.-1", "removing @/-1"}, 2, 0, {"y.1"}},
+      {"LaterWordsAreNotOptions", kEverywhere,
+       {"a.bak", "x.--dry-run"}, {"bak", "--dry-run"},
+       {"removing @/a.bak"}, 1, 0, {"x.--dry-run"}},
       {"NothingMatches", kEverywhere,
        {"a.txt", "d/b.bakx", "d/c.bak.old", "archive.bak.zip", "notesbak"}, {"bak"},
        {}, 0, 0,

@@ -319,6 +319,26 @@ const SweepCase kSweepCases[] = {
      "removed 2 files\n\n",
      0,
      {".../", "../", "../b.bak", "x/"}},
+    // With workers that would remove ahead, too: they only read.
+    {"a dry run names what a run would remove, in its place, and touches nothing",
+     [](VirtualFileSystem* fs) {
+       fs->AddFile("r.bak", kReadOnly);
+       fs->AddFile("d/busy.bak");
+       fs->AddFile("locked/b.bak");
+       fs->AddFile("z.bak");
+       fs->AddFile("keep.txt");
+       fs->attribute_errors["r.bak"] = 5;
+       fs->remove_errors["d/busy.bak"] = 32;
+       fs->open_errors["locked"] = EACCES;
+     },
+     {"-n", "bak", "ignored"},
+     "would remove /work/r.bak\n"
+     "would remove /work/d/busy.bak\n"
+     "Unable to list /work/locked, error 13\n"
+     "would remove /work/z.bak\n"
+     "would remove 3 files\n\n",
+     2,
+     {"r.bak", "d/", "d/busy.bak", "locked/", "locked/b.bak", "z.bak", "keep.txt"}},
     {"an empty extension removes names that end in a dot",
      [](VirtualFileSystem* fs) {
        fs->AddFile("a.");
