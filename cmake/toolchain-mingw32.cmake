@@ -7,6 +7,8 @@ if(NOT ZAPEXT_MINGW_PREFIX)
   set(ZAPEXT_MINGW_PREFIX i686-w64-mingw32)
 endif()
 set(CMAKE_CXX_COMPILER ${ZAPEXT_MINGW_PREFIX}-g++)
+# C only for GoogleTest, in the unit tests that run under wine.
+set(CMAKE_C_COMPILER ${ZAPEXT_MINGW_PREFIX}-gcc)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${ZAPEXT_MINGW_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -10,7 +10,8 @@
 // when the tool's text cannot hold it exactly: on Windows, a character of
 // the wide command line that the ANSI code page lacks (the runtime's argv
 // would hold a look-alike, best fit's choice); `text` then shows it as '?'.
-// On Windows also when the wide command line cannot be had (out of memory).
+// On Windows also when the wide command line cannot be had (out of memory),
+// and for a '?', which no name holds (ERROR_INVALID_NAME).
 int ArgumentText(char** argv, int index, CString* text);
 
 // Whether `word`, the command line's first word, is the platform's own way

@@ -44,7 +44,10 @@ int ArgumentText(char** argv, int index, CString* text) {
   bool held = ConvertExactly(wide[index], length, &exact);
   if (!held) AnsiText(wide[index], length, &exact);
   *text = CString(exact.data(), exact.size());
-  return held ? 0 : ERROR_NO_UNICODE_TRANSLATION;
+  if (!held) return ERROR_NO_UNICODE_TRANSLATION;
+  // No name holds '?': in a name shown it stands for a character the code
+  // page cannot hold, and could match only names the tool cannot reach.
+  return wcschr(wide[index], L'?') ? ERROR_INVALID_NAME : 0;
 }
 
 bool AsksForHelp(const CString& word) { return strcmp(word, "/?") == 0; }

@@ -12,6 +12,7 @@
 // the Win32 path functions would reach as it is; any other is refused with
 // ERROR_INVALID_NAME, so what the tool prints is always what it acted on.
 #include <windows.h>
+#include <stddef.h>
 #include <string.h>
 #include <winternl.h>
 
@@ -22,13 +23,29 @@
 #include "platform/code_page_win32.h"
 #include "platform/file_system.h"
 #include "platform/gone.h"
+#include "platform/nt_calls_win32.h"
 #include "platform/reparse_point.h"
+#include "platform/volume.h"
 
-// Lists a directory's entries; ntdll has it, winternl.h does not declare it.
-extern "C" NTSYSAPI NTSTATUS NTAPI NtQueryDirectoryFile(
-    HANDLE file, HANDLE event, PIO_APC_ROUTINE apc, PVOID apc_context, PIO_STATUS_BLOCK io,
-    PVOID entries, ULONG length, FILE_INFORMATION_CLASS kind, BOOLEAN single_entry,
-    PUNICODE_STRING mask, BOOLEAN restart);
+const NtCalls kSystemNtCalls = {NtCreateFile, NtQueryInformationFile, NtQueryDirectoryFile};
+
+// Where each listing class keeps what is read of it, as its structure lays it
+// out (FILE_BOTH_DIR_INFO has none in the headers: FileName follows the
+// 24-byte ShortName at 70).
+static_assert(offsetof(FILE_ID_BOTH_DIR_INFO, FileId) == kListingClasses[0].id_offset &&
+                  offsetof(FILE_ID_BOTH_DIR_INFO, FileName) == kListingClasses[0].name_offset &&
+                  offsetof(FILE_ID_BOTH_DIR_INFO, ShortName) + 24 ==
+                      kListingClasses[1].name_offset &&
+                  offsetof(FILE_FULL_DIR_INFO, FileName) == kListingClasses[2].name_offset,
+              "listing records laid out as Windows lays them out");
+static_assert(offsetof(FILE_FULL_DIR_INFO, FileAttributes) == kRecordAttributes &&
+                  offsetof(FILE_FULL_DIR_INFO, FileNameLength) == kRecordNameLength &&
+                  offsetof(FILE_FULL_DIR_INFO, EaSize) == kRecordReparseTag &&
+                  offsetof(FILE_ID_BOTH_DIR_INFO, EaSize) == kRecordReparseTag,
+              "listing records laid out as Windows lays them out");
+static_assert(FileIdBothDirectoryInformation == 37 && FileBothDirectoryInformation == 3 &&
+                  FileFullDirectoryInformation == 2,
+              "listing classes numbered as Windows numbers them");
 
 namespace {
 
@@ -43,9 +60,14 @@ DWORD ErrorOf(NTSTATUS status) {
 // Information about an open file, and changes to it, straight from ntdll:
 // its status says what failed (wine's kernel32 loses some).
 template <typename Info>
-DWORD Query(HANDLE file, FILE_INFORMATION_CLASS kind, Info* info) {
+NTSTATUS QueryStatus(const NtCalls& nt, HANDLE file, FILE_INFORMATION_CLASS kind, Info* info) {
   IO_STATUS_BLOCK io;
-  return ErrorOf(NtQueryInformationFile(file, &io, info, sizeof *info, kind));
+  return nt.query_information(file, &io, info, sizeof *info, kind);
+}
+
+template <typename Info>
+DWORD Query(HANDLE file, FILE_INFORMATION_CLASS kind, Info* info) {
+  return ErrorOf(QueryStatus(kSystemNtCalls, file, kind, info));
 }
 
 template <typename Info>
@@ -61,30 +83,40 @@ bool IsPlainName(const wchar_t* name) {
   size_t length = wcslen(name);
   if (length == 0 || name[length - 1] == L'.' || name[length - 1] == L' ') return false;
   for (size_t at = 0; at < length; ++at) {
-    if (name[at] < 0x20 || wcschr(L"\"*/:<>?\\|", name[at])) return false;
+    if (!IsNameCharacter(name[at])) return false;
   }
   return true;
 }
 
+// Reads the field at `offset` of a listing record.
+template <typename Field>
+Field FieldOf(const char* record, uint32_t offset) {
+  Field field;
+  memcpy(&field, record + offset, sizeof field);
+  return field;
+}
+
 class Win32Listing : public Listing {
  public:
-  explicit Win32Listing(HANDLE dir) : dir_(dir) {}
+  Win32Listing(const NtCalls* nt, HANDLE dir) : nt_(nt), dir_(dir) {}
   ~Win32Listing() override { CloseHandle(dir_); }
 
   bool Read(DirEntry* entry) override {
     if (!next_ && !Fill()) return false;
-    const FILE_ID_BOTH_DIR_INFO* read = next_;
+    const char* read = next_;
+    const ListingClass& kind = kListingClasses[class_];
     // Its name first: should there be no room for it, the entry is still
     // the next one, not passed over.
-    AnsiText(read->FileName, static_cast<int>(read->FileNameLength / sizeof(WCHAR)), &name_);
-    next_ = read->NextEntryOffset
-                ? reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(
-                      reinterpret_cast<const char*>(read) + read->NextEntryOffset)
-                : nullptr;
+    // (Names start at an even offset of a record aligned to 8.)
+    AnsiText(reinterpret_cast<const WCHAR*>(read + kind.name_offset),
+             static_cast<int>(FieldOf<ULONG>(read, kRecordNameLength) / sizeof(WCHAR)), &name_);
+    ULONG next = FieldOf<ULONG>(read, kRecordNextOffset);
+    next_ = next ? read + next : nullptr;
     entry->name = name_.c_str();
-    entry->id = read->FileId.QuadPart;
+    entry->id = kind.id_offset ? FieldOf<ULONGLONG>(read, kind.id_offset) : 0;
     // With the reparse-point bit, EaSize holds the reparse tag.
-    entry->attributes = ListedAttributes(read->FileAttributes, read->EaSize);
+    entry->attributes =
+        ListedAttributes(FieldOf<ULONG>(read, kRecordAttributes), FieldOf<ULONG>(read, kRecordReparseTag));
     return true;
   }
 
@@ -94,6 +126,7 @@ class Win32Listing : public Listing {
   }
 
   HANDLE handle() const { return dir_; }
+  const NtCalls& nt() const { return *nt_; }
 
  private:
   bool Fill() {
@@ -101,12 +134,24 @@ class Win32Listing : public Listing {
     if (!block_) block_.reset(new ULONGLONG[kBlockBytes / sizeof(ULONGLONG)]);
     // Through ntdll: kernel32 would make a directory being removed "access
     // denied", which its status tells apart.
-    IO_STATUS_BLOCK io;
-    DWORD error = ErrorOf(NtQueryDirectoryFile(dir_, nullptr, nullptr, nullptr, &io, block_.get(),
-                                               kBlockBytes, FileIdBothDirectoryInformation, FALSE,
-                                               nullptr, FALSE));
+    NTSTATUS status;
+    for (;;) {
+      IO_STATUS_BLOCK io;
+      status = nt_->query_directory(dir_, nullptr, nullptr, nullptr, &io, block_.get(), kBlockBytes,
+                                    static_cast<FILE_INFORMATION_CLASS>(
+                                        kListingClasses[class_].info_class),
+                                    FALSE, nullptr, !started_);
+      // A file system that does not list with file ids (some redirectors,
+      // FAT under Windows 7) is listed without: the handle itself is what
+      // the opening checks.
+      int next = started_ ? -1 : NextListingClass(class_, static_cast<uint32_t>(status));
+      if (next < 0) break;
+      class_ = next;
+    }
+    started_ = true;
+    DWORD error = ErrorOf(status);
     if (error == 0) {
-      next_ = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(block_.get());
+      next_ = reinterpret_cast<const char*>(block_.get());
       return true;
     }
     error_ = ListingError(error);
@@ -117,9 +162,12 @@ class Win32Listing : public Listing {
 
   static const DWORD kBlockBytes = 16 * 1024;
 
+  const NtCalls* nt_;
   HANDLE dir_;
   std::unique_ptr<ULONGLONG[]> block_;  // entries as read, 8-byte aligned
-  const FILE_ID_BOTH_DIR_INFO* next_ = nullptr;
+  const char* next_ = nullptr;
+  int class_ = 0;         // of kListingClasses
+  bool started_ = false;  // a class was answered
   bool ended_ = false;
   std::string name_;
   int error_ = 0;
@@ -137,29 +185,45 @@ DWORD OpenInside(Listing* dir, const char* name, ACCESS_MASK access, ULONG optio
   text.Buffer = wide;
   text.Length = text.MaximumLength = static_cast<USHORT>(wcslen(wide) * sizeof(wchar_t));
   OBJECT_ATTRIBUTES object;
-  InitializeObjectAttributes(&object, &text, 0, static_cast<Win32Listing*>(dir)->handle(),
-                             nullptr);
+  Win32Listing* parent = static_cast<Win32Listing*>(dir);
+  InitializeObjectAttributes(&object, &text, 0, parent->handle(), nullptr);
   IO_STATUS_BLOCK io;
-  return ErrorOf(NtCreateFile(handle, access | SYNCHRONIZE, &object, &io, nullptr, 0, kShareAll,
-                              FILE_OPEN, options | FILE_OPEN_REPARSE_POINT |
-                              FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0));
+  return ErrorOf(parent->nt().create_file(handle, access | SYNCHRONIZE, &object, &io, nullptr, 0,
+                                          kShareAll, FILE_OPEN,
+                                          options | FILE_OPEN_REPARSE_POINT |
+                                              FILE_SYNCHRONOUS_IO_NONALERT,
+                                          nullptr, 0));
 }
 
-// Whether the directory opened is the one listed: not a junction, link or
-// mount point (what was listed as a directory may have been swapped for one
-// since; any other reparse point is a directory to sweep) and,
-// where the listing gave an id, the same directory; the id catches a link
-// that was followed even so (wine follows them). Returns 0,
-// ERROR_PATH_NOT_FOUND when it is not, or the error code.
-DWORD CheckListed(HANDLE dir, ULONGLONG listed_id) {
+// Whether the directory `dir`, opened from the listing `parent`, is
+// the one listed: not a junction, link or mount point (what was listed as a
+// directory may have been swapped for one since; any other reparse point is
+// a directory to sweep) and, where the listing gave an id, the same
+// directory; the id catches a link that was followed even so (wine follows
+// them). Returns 0, ERROR_PATH_NOT_FOUND when it is not, or the error code.
+DWORD CheckListed(Win32Listing* parent, HANDLE dir, ULONGLONG listed_id) {
+  const NtCalls& nt = parent->nt();
   FILE_ATTRIBUTE_TAG_INFO tag;
-  if (DWORD error = Query(dir, FileAttributeTagInformation, &tag)) return error;
+  NTSTATUS status = QueryStatus(nt, dir, FileAttributeTagInformation, &tag);
+  if (RequestNotAnswered(static_cast<uint32_t>(status))) {
+    // FAT and exFAT know no reparse points, nor this request: the attributes
+    // are all there is to ask.
+    FILE_BASIC_INFORMATION basic;
+    status = QueryStatus(nt, dir, FileBasicInformation, &basic);
+    tag.FileAttributes = basic.FileAttributes;
+    tag.ReparseTag = 0;
+  }
+  if (DWORD error = ErrorOf(status)) return error;
   if (LeadsElsewhere(tag.FileAttributes, tag.ReparseTag)) return ERROR_PATH_NOT_FOUND;
   if (listed_id == 0 || listed_id == ~0ULL) return 0;  // no id to compare
   FILE_INTERNAL_INFORMATION internal;
-  if (DWORD error = Query(dir, FileInternalInformation, &internal)) return error;
-  return static_cast<ULONGLONG>(internal.IndexNumber.QuadPart) == listed_id ? 0
-                                                                            : ERROR_PATH_NOT_FOUND;
+  status = QueryStatus(nt, dir, FileInternalInformation, &internal);
+  bool have_id = !RequestNotAnswered(static_cast<uint32_t>(status));
+  if (have_id) {
+    if (DWORD error = ErrorOf(status)) return error;
+    if (static_cast<ULONGLONG>(internal.IndexNumber.QuadPart) == listed_id) return 0;
+  }
+  return OpenedAsListed(listed_id, have_id, internal.IndexNumber.QuadPart);
 }
 
 // Closes a handle when it goes out of scope.
@@ -223,8 +287,27 @@ DWORD RemoveOpenFile(HANDLE file) {
   return error;
 }
 
+// Opens the current directory for listing. Through ntdll, as the
+// subdirectories are: kernel32 would make one being removed "access denied".
+DWORD OpenCurrent(const NtCalls& nt, HANDLE* dir) {
+  UNICODE_STRING path;
+  if (!RtlDosPathNameToNtPathName_U(L".", &path, nullptr, nullptr)) return ERROR_NOT_ENOUGH_MEMORY;
+  OBJECT_ATTRIBUTES object;
+  InitializeObjectAttributes(&object, &path, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
+  IO_STATUS_BLOCK io;
+  DWORD error = ErrorOf(nt.create_file(dir, kListAccess, &object, &io, nullptr, 0, kShareAll,
+                                       FILE_OPEN,
+                                       FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT |
+                                           FILE_OPEN_FOR_BACKUP_INTENT,
+                                       nullptr, 0));
+  RtlFreeUnicodeString(&path);
+  return error;
+}
+
 class Win32FileSystem : public FileSystem {
  public:
+  explicit Win32FileSystem(const NtCalls* nt) : nt_(nt) {}
+
   char separator() const override { return '\\'; }
 
   int CurrentDirectory(CString* directory) override {
@@ -237,6 +320,12 @@ class Win32FileSystem : public FileSystem {
       DWORD error = GetLastError();
       return error != 0 ? static_cast<int>(error) : ERROR_GEN_FAILURE;
     }
+    // Windows keeps the path of a current directory that is being removed,
+    // or was: it is reported as a removed one is on POSIX.
+    HANDLE dir;
+    DWORD error = OpenCurrent(*nt_, &dir);
+    if (error == 0) CloseHandle(dir);
+    if (DWORD gone = CurrentDirectoryError(error)) return static_cast<int>(gone);
     std::string text;
     AnsiText(wide, static_cast<int>(length), &text);
     *directory = CString(text.data(), text.size());
@@ -256,13 +345,11 @@ class Win32FileSystem : public FileSystem {
       // inside the tree would be ('?' is never a name's own, nor a trail byte).
       code = ERROR_INVALID_NAME;
     } else if (!parent) {
-      dir = CreateFileW(L".", kListAccess, kShareAll, nullptr, OPEN_EXISTING,
-                        FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-      if (dir == INVALID_HANDLE_VALUE) code = GetLastError();
+      code = OpenCurrent(*nt_, &dir);
     } else {
       code = OpenInside(parent, entry->name, kListAccess, FILE_DIRECTORY_FILE, &dir);
       if (code == 0) {
-        code = CheckListed(dir, entry->id);
+        code = CheckListed(static_cast<Win32Listing*>(parent), dir, entry->id);
         if (code != 0) CloseHandle(dir);
       }
     }
@@ -271,7 +358,7 @@ class Win32FileSystem : public FileSystem {
       return nullptr;
     }
     try {
-      return std::unique_ptr<Listing>(new Win32Listing(dir));
+      return std::unique_ptr<Listing>(new Win32Listing(nt_, dir));
     } catch (const std::bad_alloc&) {
       CloseHandle(dir);  // not left behind
       throw;
@@ -315,16 +402,24 @@ class Win32FileSystem : public FileSystem {
     }
     HandleCloser closer{named};
     FILE_INTERNAL_INFORMATION name_id, held_id;
-    if (Query(named, FileInternalInformation, &name_id) != 0 ||
-        Query(static_cast<Win32Listing*>(dir)->handle(), FileInternalInformation, &held_id) != 0)
+    if (QueryStatus(*nt_, named, FileInternalInformation, &name_id) != 0 ||
+        QueryStatus(*nt_, static_cast<Win32Listing*>(dir)->handle(), FileInternalInformation,
+                    &held_id) != 0)
       return false;
     return name_id.IndexNumber.QuadPart == held_id.IndexNumber.QuadPart;
   }
+
+ private:
+  const NtCalls* nt_;
 };
 
 }  // namespace
 
 FileSystem* RealFileSystem() {
-  static Win32FileSystem fs;
+  static Win32FileSystem fs(&kSystemNtCalls);
   return &fs;
+}
+
+std::unique_ptr<FileSystem> NewWin32FileSystem(const NtCalls* calls) {
+  return std::unique_ptr<FileSystem>(new Win32FileSystem(calls));
 }

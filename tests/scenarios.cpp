@@ -256,6 +256,12 @@ const std::vector<Scenario>& Scenarios() {
        {"n.bak", "m.b\xc4\x81k"}, {"b\xc4\x81k"},
        {}, -1, 1, {"m.b\xc4\x81k", "n.bak"},
        "Unable to use the extension b?k, error 1113\n"},
+      // No name holds '?': in a name shown it stands for a character the code
+      // page cannot hold, so "b?k" could only announce names never removed.
+      {"QuestionMarkArgumentIsRefused", kWine,
+       {"x.b\xc4\x81k", "y.b\xc5\xafk", "z.bak"}, {"b?k"},
+       {}, -1, 1, {"x.b\xc4\x81k", "y.b\xc5\xafk", "z.bak"},
+       "Unable to use the extension b?k, error 123\n"},
       // A current directory the code page cannot hold is refused as the same
       // name inside the tree is (NamesTheCodePageCannotHold).
       {"CurrentDirectoryTheCodePageCannotHold", kWine,

@@ -17,8 +17,9 @@ find_program(ZAPEXT_WINE_LOADER wine PATHS /usr/lib/wine NO_DEFAULT_PATH)
 find_program(ZAPEXT_WINE64_LOADER wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
 find_program(ZAPEXT_WINESERVER NAMES wineserver64 wineserver32 PATHS /usr/lib/wine NO_DEFAULT_PATH)
 
-# Cross-builds zapext.exe with the toolchain file into build/tests/DIR.
-function(zapext_windows_build dir toolchain)
+# Cross-builds zapext.exe with the toolchain file into build/tests/DIR; the
+# build that wine runs (UNIT_TESTS ON) also its unit tests.
+function(zapext_windows_build dir toolchain unit_tests)
   ExternalProject_Add(zapext_${dir}
     SOURCE_DIR ${PROJECT_SOURCE_DIR}
     BINARY_DIR ${CMAKE_CURRENT_BINARY_DIR}/${dir}
@@ -26,6 +27,7 @@ function(zapext_windows_build dir toolchain)
       -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/${toolchain}
       -DCMAKE_BUILD_TYPE=Release
       -DBUILD_TESTING=OFF
+      -DZAPEXT_WINDOWS_UNIT_TESTS=${unit_tests}
     BUILD_ALWAYS ON
     INSTALL_COMMAND ""
     BUILD_BYPRODUCTS ${CMAKE_CURRENT_BINARY_DIR}/${dir}/zapext.exe)
@@ -64,14 +66,25 @@ function(zapext_check_exe dir objdump kind)
             -P ${CMAKE_CURRENT_SOURCE_DIR}/check_pe.cmake)
 endfunction()
 
+# Which build wine runs: the 32-bit one where it can.
+set(wine32_runs OFF)
+if(ZAPEXT_MINGW_CXX AND ZAPEXT_MINGW_OBJDUMP AND NOT no_wine32)
+  set(wine32_runs ON)
+endif()
+if(wine32_runs)
+  set(wine64_runs OFF)
+else()
+  set(wine64_runs ON)
+endif()
+
 if(ZAPEXT_MINGW64_CXX AND ZAPEXT_MINGW64_OBJDUMP)
-  zapext_windows_build(win64 toolchain-mingw64.cmake)
+  zapext_windows_build(win64 toolchain-mingw64.cmake ${wine64_runs})
   zapext_check_exe(win64 ${ZAPEXT_MINGW64_OBJDUMP} PE32+)
 endif()
 
 set(wine_loader "")
 if(ZAPEXT_MINGW_CXX AND ZAPEXT_MINGW_OBJDUMP)
-  zapext_windows_build(win32 toolchain-mingw32.cmake)
+  zapext_windows_build(win32 toolchain-mingw32.cmake ${wine32_runs})
   zapext_check_exe(win32 ${ZAPEXT_MINGW_OBJDUMP} PE32)
   if(NOT no_wine32)
     set(wine_build win32)
@@ -125,3 +138,11 @@ set_tests_properties(wine_prefix_start wine_prefix_stop PROPERTIES ENVIRONMENT
 set_tests_properties(wine_prefix_start PROPERTIES FIXTURES_SETUP wine)
 set_tests_properties(wine_prefix_stop PROPERTIES FIXTURES_CLEANUP wine)
 gtest_discover_tests(zapext_e2e_wine PROPERTIES FIXTURES_REQUIRED wine)
+
+# The Windows file system over each kind of volume (tests/volume_kinds.h),
+# through the real sweep; "bak" is the argument its front end reads.
+add_test(NAME wine_VolumeSweep
+  COMMAND ${wine_loader} ${CMAKE_CURRENT_BINARY_DIR}/${wine_build}/tests/win32/zapext_volume_tests.exe bak
+  WORKING_DIRECTORY ${wine_dir})
+set_tests_properties(wine_VolumeSweep PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT
+  "WINELOADER=${wine_loader};WINESERVER=${ZAPEXT_WINESERVER};WINEDEBUG=-all;WINEPREFIX=${wine_dir}/prefix;LC_ALL=C.UTF-8")
