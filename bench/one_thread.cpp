@@ -1,4 +1,4 @@
-// The one-thread sweep as a contender: the tool's own sources, with the
+// The single-threaded sweep as a contender: the tool's own sources, with the
 // sweep removing each file itself.
 #include "cli/zapext.h"
 

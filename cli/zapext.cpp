@@ -3,11 +3,12 @@
 #include <string.h>
 
 #include <new>
+#include <utility>
 
 #include "platform/arguments.h"
 #include "sweep/read_ahead.h"
-#include "sweep/worker_pool.h"
 #include "sweep/sweep.h"
+#include "sweep/worker_pool.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ Command ReadCommandLine(int argc, char** argv) {
   CString first;
   if (int error = ArgumentText(argv, 1, &first)) {
     command.kind = Command::kRefusedWord;
-    command.word = first;
+    command.word = std::move(first);
     command.error = error;
     return command;
   }
@@ -69,12 +70,12 @@ Command ReadCommandLine(int argc, char** argv) {
     extension = 2;
   } else if (strncmp(first, "--", 2) == 0) {
     command.kind = Command::kUnknownOption;
-    command.word = first;
+    command.word = std::move(first);
     return command;
   }
   if (extension >= argc) return command;  // an option, and no extension
   if (extension == 1) {
-    command.word = first;
+    command.word = std::move(first);
   } else if (int error = ArgumentText(argv, extension, &command.word)) {
     command.kind = Command::kRefusedWord;
     command.error = error;

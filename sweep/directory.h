@@ -158,6 +158,24 @@ struct Block {
   void Clear();
 };
 
+// Whether `visit` holds for any subdirectory read ahead below `dir` that the
+// sweep has not entered: the one given last, the rest of the block the
+// sweep reads, and those of the block read ahead, once read. Stops at the
+// first that does.
+template <typename Visit>
+bool AnyBelow(Directory* dir, Visit visit) {
+  if (dir->last && visit(dir->last.get())) return true;
+  for (size_t i = dir->next; dir->current && i < dir->current->items.size(); ++i) {
+    Directory* below = dir->current->items[i].below.get();
+    if (below && visit(below)) return true;
+  }
+  if (dir->work() != Work::kDone || !dir->ahead) return false;
+  for (Item& item : dir->ahead->items) {
+    if (item.below && visit(item.below.get())) return true;
+  }
+  return false;
+}
+
 // What waiting in the queue costs a directory: a node of the set.
 const size_t kQueuedBytes = 6 * sizeof(void*);
 

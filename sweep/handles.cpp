@@ -67,19 +67,8 @@ bool ReadAhead::GiveBackHandles() {
   size_t before = budget_.handles();
   // Every directory read ahead lies below an entry not yet swept of one of
   // the sweep's own directories.
-  for (Directory* level = deepest_; level; level = level->parent) {
-    if (level->last) GiveBack(level->last.get());
-    if (level->current) {
-      for (size_t i = level->next; i < level->current->items.size(); ++i) {
-        if (Directory* below = level->current->items[i].below.get()) GiveBack(below);
-      }
-    }
-    if (level->work() == Work::kDone && level->ahead) {
-      for (Item& item : level->ahead->items) {
-        if (item.below) GiveBack(item.below.get());
-      }
-    }
-  }
+  for (Directory* level = deepest_; level; level = level->parent)
+    AnyBelow(level, [this](Directory* below) { return GiveBack(below), false; });
   return waited || budget_.handles() < before;
 }
 

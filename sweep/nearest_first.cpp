@@ -2,7 +2,7 @@
 
 #include <stdint.h>
 
-bool NearestFirst::Nearer::operator()(const Directory* a, const Directory* b) const {
+bool Nearer::operator()(const Directory* a, const Directory* b) const {
   // Depth-first order of the places where the two blocks start: "before
   // entry i" is 2i, "inside the subtree of entry i" 2i + 1. Both are brought
   // up to the level where they part.

@@ -231,7 +231,7 @@ void ReadAhead::TakeBlock(Directory* dir) {
 void ReadAhead::Settle(Directory* dir, const CString* path) {
   Mutex* lock = pool_->mutex();
   if (dir->work() == Work::kQueued) {
-    queue_.Remove(dir);
+    queue_.erase(dir);
     dir->Move(Work::kNone);
   }
   while (dir->work() == Work::kBusy) {
@@ -264,14 +264,17 @@ void ReadAhead::Settle(Directory* dir, const CString* path) {
   Done(dir, false);
 }
 
-bool ReadAhead::Queue(Directory* dir, NearestFirst::Place* at, bool after) {
+bool ReadAhead::Queue(Directory* dir, NearestFirst::iterator* at, bool after) {
   if (stopped_) return false;
   // Deeper than the single-threaded sweep is sure to reach, a directory is
   // not opened ahead, nor anything removed from it: the sweep opens it as
   // it comes, every level above it held, and fails where that one would.
   if (!dir->listing && dir->depth > unheld_above_) return false;
   try {
-    NearestFirst::Place place = queue_.Add(dir, after ? at : nullptr);
+    // Nothing lies between two subdirectories of one block yet: each goes
+    // right after the one before, put there rather than searched for.
+    NearestFirst::iterator place =
+        after ? queue_.insert(std::next(*at), dir) : queue_.insert(dir).first;
     if (at) *at = place;
   } catch (const std::bad_alloc&) {
     // Left for the sweep, which reads it as it comes to it.
@@ -284,9 +287,7 @@ bool ReadAhead::Queue(Directory* dir, NearestFirst::Place* at, bool after) {
 }
 
 void ReadAhead::QueueBelow(Block* block) {
-  // Nothing lies between two subdirectories of one block yet: each goes
-  // right after the one before, put there rather than searched for.
-  NearestFirst::Place at;
+  NearestFirst::iterator at;
   bool after = false;
   for (Item& item : block->items) {
     if (item.below && Queue(item.below.get(), &at, after)) after = true;
@@ -305,10 +306,10 @@ size_t ReadAhead::ForWorkers() const {
 Job* ReadAhead::Take() {
   if (!pool_ || stopped_ || ForWorkers() == 0 || reader_.Stopped()) return nullptr;
   if (!budget_.Fits(BlockReader::kGrantStep)) return nullptr;
-  Directory* dir = queue_.First();
+  Directory* dir = *queue_.begin();
   bool opens = dir->handle() == Handle::kNone;
   if (opens && budget_.handles() >= budget_.max_handles()) return nullptr;
-  queue_.RemoveFirst();
+  queue_.erase(queue_.begin());
   dir->Move(Work::kBusy);
   ++busy_;
   budget_.Count(BlockReader::kGrantStep);
@@ -412,21 +413,8 @@ void ReadAhead::Done(Directory* dir, bool worker) {
   pool_->Progress(dir);
 }
 
-bool ReadAhead::Busy(const Directory* dir) const {
-  if (dir->work() == Work::kBusy) return true;
-  if (dir->last && Busy(dir->last.get())) return true;
-  if (dir->current) {
-    for (size_t i = dir->next; i < dir->current->items.size(); ++i) {
-      const Directory* below = dir->current->items[i].below.get();
-      if (below && Busy(below)) return true;
-    }
-  }
-  if (dir->work() == Work::kDone && dir->ahead) {
-    for (const Item& item : dir->ahead->items) {
-      if (item.below && Busy(item.below.get())) return true;
-    }
-  }
-  return false;
+bool ReadAhead::Busy(Directory* dir) {
+  return dir->work() == Work::kBusy || AnyBelow(dir, [this](Directory* below) { return Busy(below); });
 }
 
 void ReadAhead::Discount(size_t cost) {
@@ -438,27 +426,21 @@ void ReadAhead::Forget(Directory* dir, bool left) {
   if (dir->visit() == Visit::kLeft) return;
   if (left) dir->Move(Visit::kLeft);
   if (dir->work() == Work::kQueued) {
-    queue_.Remove(dir);
+    queue_.erase(dir);
     dir->Move(Work::kNone);
   }
   if (dir->handle() == Handle::kAhead) {
     dir->listing.reset();
     dir->Move(Handle::kNone, &budget_);
   }
-  if (dir->last) Forget(dir->last.get(), true);
+  AnyBelow(dir, [this](Directory* below) { return Forget(below, true), false; });
   if (dir->current) {
     Discount(dir->current->lines_counted);
     dir->current->lines_counted = 0;
-    for (size_t i = dir->next; i < dir->current->items.size(); ++i) {
-      if (Directory* below = dir->current->items[i].below.get()) Forget(below, true);
-    }
   }
   if (dir->ahead) {
     Discount(dir->ahead->counted + dir->ahead->lines_counted);
     dir->ahead->counted = dir->ahead->lines_counted = 0;
-    for (Item& item : dir->ahead->items) {
-      if (item.below) Forget(item.below.get(), true);
-    }
   }
 }
 

@@ -101,14 +101,14 @@ class ReadAhead : public Jobs {
   void CheckStillThere(Directory* dir, const CString& path);
   // With the lock: queues `dir`, right after `*at` where `after`; `*at`
   // becomes where it went. False when it was not queued.
-  bool Queue(Directory* dir, NearestFirst::Place* at = nullptr, bool after = false);
+  bool Queue(Directory* dir, NearestFirst::iterator* at = nullptr, bool after = false);
   void QueueBelow(Block* block);
   size_t ForWorkers() const;
   void Discount(size_t cost);
   // With the lock: nothing more is read ahead below `dir`, and what was
   // leaves the budget; `left`: the sweep is done with it.
   void Forget(Directory* dir, bool left);
-  bool Busy(const Directory* dir) const;
+  bool Busy(Directory* dir);
   void Spare(std::unique_ptr<Block>* block);
   std::unique_ptr<Block> SpareBlock();
   void WriteLate(Directory* dir);

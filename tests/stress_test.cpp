@@ -335,7 +335,7 @@ void HugeDirectory() {
   }
 }
 
-// Under a limit on the address space that the one-thread sweep works in
+// Under a limit on the address space that the single-threaded sweep works in
 // (it needs about 2 MiB), the tool still completes, exactly: with fewer
 // threads, or none, and never losing a line of a file it removed.
 void MemoryLimit() {
@@ -375,7 +375,7 @@ bool WaitsToWrite(pid_t pid) {
 }
 
 // Someone watching: on a terminal each line is written before its file
-// goes, as the one-thread sweep writes it, while the threads read ahead.
+// goes, as the single-threaded sweep writes it, while the threads read ahead.
 // Two trees of the same names (listed in the same order), one swept into a
 // file and one onto a pseudo-terminal, must give the same lines; and once
 // the terminal is full and the tool waits to write, every file gone has its

@@ -525,7 +525,7 @@ class ClosingWatch : public VirtualFileSystem {
 
 // A matching file goes before the sweep leaves the directories listed after
 // it, never at the end of the run: the window in which its directory could
-// be moved away under it stays the one-thread sweep's.
+// be moved away under it stays the single-threaded sweep's.
 TEST(SweepTest, AFileGoesBeforeTheSweepPassesIt) {
   for (const ZapextOptions& options : kEngines) {
     SCOPED_TRACE(options.workers);
@@ -652,9 +652,9 @@ class FewHandles : public HeldAtA {
 
 // A directory closed ahead is entered without its listing. Where the sweep
 // could run short of handles, it opens again every level it is in: it lists
-// exactly as deep as the one-thread sweep, here 64 levels. Workers, with the
+// exactly as deep as the single-threaded sweep, here 64 levels. Workers, with the
 // levels above them closed ahead, could hold open deeper ones than that:
-// they open none deeper than the one-thread sweep is sure to reach.
+// they open none deeper than the single-threaded sweep is sure to reach.
 TEST(SweepTest, LevelsClosedAheadAreHeldWhereHandlesRunShort) {
   auto build = [](VirtualFileSystem* fs) {
     fs->AddFile("a/x.bak");
@@ -707,7 +707,7 @@ class ShortWhileHeld : public HeldAtA {
 };
 
 // Opened again after memory ran short, a directory gets back the handles
-// held ahead, as any other open of the sweep's: the one-thread sweep has
+// held ahead, as any other open of the sweep's: the single-threaded sweep has
 // room for "f".
 TEST(SweepTest, AnOpenAfterMemoryRanShortGetsHandlesBack) {
   auto build = [](VirtualFileSystem* fs) {
@@ -734,7 +734,7 @@ TEST(SweepTest, AnOpenAfterMemoryRanShortGetsHandlesBack) {
 // and read from its start, it passes over what its first block held, a
 // file whose removal failed and a directory among them. The sweep's open
 // of "a" waits until a worker has opened "big"; with room for 12 listings,
-// the one-thread sweep reaches the bottom of the chain below "a".
+// the single-threaded sweep reaches the bottom of the chain below "a".
 TEST(SweepTest, AListingReadInPartIsGivenBackToo) {
   const std::string kBig = "big/entry-with-a-name-long-enough-to-fill-blocks-";
   auto build = [&kBig](HeldAtA* fs) {

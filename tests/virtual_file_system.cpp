@@ -12,9 +12,9 @@ struct VirtualFileSystem::Node {
   uint32_t attributes;
   Node* parent;
   std::vector<std::unique_ptr<Node>> children;  // in listing order
-  bool away = false;  // moved out of the tree
   // The first of each name among them, found without a walk through them.
   std::map<std::string, Node*> by_name;
+  bool away = false;  // moved out of the tree
 
   Node* Child(const std::string& child_name) const {
     auto it = by_name.find(child_name);

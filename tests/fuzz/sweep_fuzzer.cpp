@@ -7,7 +7,7 @@
 // - every listing opened is closed; the status is 2 exactly when a failure
 //   was reported;
 // - with removal threads, and delays thrown in, the output, the status and
-//   what is left are exactly the one-thread sweep's, under a limit on the
+//   what is left are exactly the single-threaded sweep's, under a limit on the
 //   listings open at once too, and when memory runs short once on a worker.
 #include <errno.h>
 #include <fuzzer/FuzzedDataProvider.h>
@@ -32,7 +32,7 @@ namespace {
 
 // Memory that runs short once, on a worker thread, after a countdown (none
 // below 0): what the worker was doing is left to the sweep, which must end
-// as the one-thread sweep does. Not in the fake file system's own work,
+// as the single-threaded sweep does. Not in the fake file system's own work,
 // where the system's would allocate nothing.
 thread_local bool t_worker = false;
 thread_local int t_exempt = 0;
