@@ -21,14 +21,15 @@
 //   kClosing       kClosed      Done                                 lock
 //   kAhead         kOwn         the sweep enters it                  lock
 //   kAhead         kNone        given back before its first block,   lock
-//                               or found moved away
+//                               or dropped, the sweep leaving above
 //   kAhead         kGivenBack   given back after its first block     lock
 //   kClosed        kOwn, kNone  opened again for the sweep, which    sweep
 //   kGivenBack     kOwn, kNone  is in it (kNone: that failed)        sweep
 //   kOwn           kNone        found moved away as the sweep enters sweep
 //
 // kOpening, kAhead and kClosing are counted in the budget's handles: a
-// move that changes that is made under the lock and counts it.
+// move that changes that is made under the lock and counts it. With no
+// workers, the sweep makes every move, alone.
 //
 //   Visit: kAhead -> kIn (Open, lock), kIn -> kLeft and kAhead -> kLeft
 //   (Leave and Forget, lock). Nothing is queued or read ahead for a

@@ -775,7 +775,8 @@ class MovedAway : public HeldAtA {
   std::unique_ptr<Listing> OpenListing(Listing* parent, const DirEntry* entry,
                                        const CString& path, int* error) override {
     std::unique_ptr<Listing> listing = HeldAtA::OpenListing(parent, entry, path, error);
-    if (held && !moved && entry && strcmp(entry->name, "a") == 0) {
+    if (std::this_thread::get_id() == sweep_thread && entry && strcmp(entry->name, "a") == 0 &&
+        held && !moved) {
       moved = true;
       MoveAway("m1");
     }
