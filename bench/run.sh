@@ -62,7 +62,7 @@ trees=()
 for shape in "${shapes[@]}"; do
   case $shape in
     wide | typical | deep | sparse | latency | sparse-latency | small) trees+=("$shape") ;;
-    linux-c | linux-rst | node-map | node-md) trees+=("$shape") ;;
+    linux-c | linux-rst | node-map | node-md | flat1k | flat1m) trees+=("$shape") ;;
     linux) trees+=(linux-c linux-rst) ;;
     node) trees+=(node-map node-md) ;;
     flat) trees+=(flat1k flat1m) ;;
