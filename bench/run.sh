@@ -2,8 +2,8 @@
 # Times zapext against the one-thread sweep, a parallel reference and GNU
 # find on generated trees; bench/README.md explains.
 #
-#   bench/run.sh [SHAPE...]     wide typical deep sparse latency sparse-latency flat
-#                               (default: all)
+#   bench/run.sh [SHAPE...]     wide typical deep sparse latency sparse-latency small
+#                               linux node flat (default: all)
 #
 # RUNS=N          timed runs of each contender per shape (default 5; the
 #                 million files of flat run once)
@@ -13,6 +13,8 @@
 # INSTRUCTIONS=0  skip counting zapext's instructions under callgrind
 # BENCH_DIR=DIR   where the trees go (default build-bench/trees; it is
 #                 removed at the end unless KEEP=1)
+# BUSY=N          N CPU-bound loops (bash) run beside every timed run: on
+#                 2 cores BUSY=1 keeps the other processor busy
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${RUNS:-5}
@@ -21,10 +23,12 @@ read -r -a workers <<<"${WORKERS:-}"
 delay_us=${DELAY_US:-200}
 [[ $delay_us =~ ^[0-9]+$ ]] || { echo "bench/run.sh: DELAY_US is a number of microseconds" >&2; exit 2; }
 keep_trees=${KEEP:-0}
+busy=${BUSY:-0}
+[[ $busy =~ ^[0-9]+$ ]] || { echo "bench/run.sh: BUSY is a number of loops" >&2; exit 2; }
 build=$PWD/build-bench
 work=${BENCH_DIR:-$build/trees}
 shapes=("$@")
-[ ${#shapes[@]} -gt 0 ] || shapes=(wide typical deep sparse latency sparse-latency flat)
+[ ${#shapes[@]} -gt 0 ] || shapes=(wide typical deep sparse latency sparse-latency small linux node flat)
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DZAPEXT_BENCH=ON -DBUILD_TESTING=OFF \
   "-DZAPEXT_BENCH_WORKERS=$(IFS=';'; echo "${workers[*]:-2;4;8;16;32}")" >/dev/null
@@ -51,19 +55,27 @@ program_of() {
   esac
 }
 
-# One tree per shape; flat is two: 1,000 and 1,000,000 files in one directory.
+# One tree per shape; flat is two: 1,000 and 1,000,000 files in one
+# directory; linux and node two each, one tree removing each of two
+# extensions.
 trees=()
 for shape in "${shapes[@]}"; do
   case $shape in
-    wide | typical | deep | sparse | latency | sparse-latency) trees+=("$shape") ;;
+    wide | typical | deep | sparse | latency | sparse-latency | small) trees+=("$shape") ;;
+    linux-c | linux-rst | node-map | node-md | flat1k | flat1m) trees+=("$shape") ;;
+    linux) trees+=(linux-c linux-rst) ;;
+    node) trees+=(node-map node-md) ;;
     flat) trees+=(flat1k flat1m) ;;
-    *) echo "bench/run.sh: no shape $shape (wide typical deep sparse latency sparse-latency flat)" >&2; exit 2 ;;
+    *) echo "bench/run.sh: no shape $shape (wide typical deep sparse latency sparse-latency small linux node flat)" >&2; exit 2 ;;
   esac
 done
+# The extension each tree's runs remove (bak but on linux and node).
+declare -A ext
+for t in "${trees[@]}"; do ext[$t]=$("$tree" extension "$t"); done
 # Where the CPU time is held to the one-thread sweep's, two one-thread
 # sweeps also run at once, each on its own copy of the tree: what two busy
 # processors cost this machine, in this run.
-has_pair() { case $1 in wide | typical | deep | sparse) return 0 ;; *) return 1 ;; esac; }
+has_pair() { case $1 in wide | typical | deep | sparse | linux-* | node-*) return 0 ;; *) return 1 ;; esac; }
 runs_of() { case $1 in flat1m) echo 1 ;; *) echo "$runs" ;; esac; }
 counts_of() { case $1 in flat* | *latency) echo 0 ;; *) echo "$instructions" ;; esac; }
 contenders_of() {
@@ -103,7 +115,22 @@ if [ -e "$work" ]; then
   remove_trees
 fi
 mkdir -p "$work"
-trap 'if [ "$keep_trees" = 1 ]; then unmount_views; else remove_trees; fi' EXIT
+# The loops of BUSY: started once the trees are made, stopped by their ids.
+busy_pids=()
+start_busy() {
+  local b
+  for ((b = 0; b < busy; ++b)); do
+    bash -c 'while :; do :; done' &
+    busy_pids+=($!)
+  done
+}
+stop_busy() {
+  local p
+  for p in "${busy_pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  for p in "${busy_pids[@]}"; do wait "$p" 2>/dev/null || true; done
+  busy_pids=()
+}
+trap 'stop_busy; if [ "$keep_trees" = 1 ]; then unmount_views; else remove_trees; fi' EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM HUP
 results=$build/bench-results.txt
@@ -164,17 +191,17 @@ run_once() {
     pair_batch=$((pair_batch + 1))
     sync
     cost=$("$measure" "$dir/out-pair" "$at" "$build/bench/zapext-bench-pair" "$dir.pair/tree" \
-      "$dir.pair/out" "$(program_of pair)" bak)
+      "$dir.pair/out" "$(program_of pair)" "${ext[$t]}")
     "$tree" verify "$t" "$dir" "$dir/out-pair" total ordered
     "$tree" verify "$t" "$dir.pair" "$dir.pair/out" total ordered
   elif [ "$tool" = find ]; then
     local top
     top=$(cd "$at" && pwd -P)
     cost=$("$measure" "$dir/out-find" "$at" find "$top" ! -type d \
-      \( -iname '*.bak' -o -iname bak \) -printf 'removing %p\n' -delete)
+      \( -iname "*.${ext[$t]}" -o -iname "${ext[$t]}" \) -printf 'removing %p\n' -delete)
     "$tree" verify "$t" "$dir" "$dir/out-find" "${seen[@]}"
   else
-    cost=$("$measure" "$dir/out-$tool" "$at" "$(program_of "$tool")" bak)
+    cost=$("$measure" "$dir/out-$tool" "$at" "$(program_of "$tool")" "${ext[$t]}")
     # The reference alone gives its lines in no particular order.
     local order=(ordered)
     [ "$tool" != reference ] || order=()
@@ -187,14 +214,18 @@ run_once() {
   echo "$t $tool $cost" >>"$results"
 }
 
-# Runs zapext under callgrind in the current directory, its output to $1,
-# and prints the instructions it took.
+# Runs zapext under callgrind in the current directory, removing extension
+# $2, its output to $1, and prints the instructions it took.
 instructions_to() {
-  valgrind --tool=callgrind --callgrind-out-file=/dev/null --vgdb=no "$build/zapext" bak \
+  valgrind --tool=callgrind --callgrind-out-file=/dev/null --vgdb=no "$build/zapext" "$2" \
     2>&1 >"$1" | sed -n 's/.*Collected : \([0-9]*\).*/\1/p'
 }
 
 load() { cut -d' ' -f1 /proc/loadavg; }
+if [ "$busy" -gt 0 ]; then
+  echo "BUSY=$busy: $busy CPU-bound loop(s) running beside every run"
+  start_busy
+fi
 for t in "${trees[@]}"; do
   mapfile -t cs < <(contenders_of "$t")
   echo "timing $t: ${cs[*]}"
@@ -211,13 +242,14 @@ for t in "${trees[@]}"; do
   echo "$t load-after $(load)" >>"$results"
   if [ "$(counts_of "$t")" = 1 ]; then
     "$tree" restore "$t" "$work/$t" "$batch"
-    base=$(cd "$work/empty" && instructions_to /dev/null)
-    total=$(cd "$work/$t/tree" && instructions_to "$work/$t/out-zapext")
+    base=$(cd "$work/empty" && instructions_to /dev/null "${ext[$t]}")
+    total=$(cd "$work/$t/tree" && instructions_to "$work/$t/out-zapext" "${ext[$t]}")
     "$tree" verify "$t" "$work/$t" "$work/$t/out-zapext" total
     read -r dirs kept match < <("$tree" count "$t")
     echo "$t instructions $(((total - base) / (dirs + kept + match))) $total $base" >>"$results"
   fi
 done
+stop_busy
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg), $((SECONDS - start)) s in all"
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
@@ -260,7 +292,8 @@ times_table() {
 echo
 echo "$(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)," \
   "Linux $(uname -r), $(df -T "$work" | awk 'NR == 2 { print $2 }');" \
-  "latency shapes: $delay_us us per operation; medians of $runs runs (flat1m 1)"
+  "latency shapes: $delay_us us per operation; medians of $runs runs (flat1m 1)" \
+  "$([ "$busy" = 0 ] || echo "; BUSY=$busy CPU-bound loop(s) beside every run")"
 echo
 echo "wall time (ms)"
 times_table 3 with-cpu

@@ -10,8 +10,8 @@
 
 struct PlanDir {
   std::string name;                // "" for the top of the tree
-  std::vector<std::string> keep;   // files that `zapext bak` leaves
-  std::vector<std::string> match;  // files that `zapext bak` removes
+  std::vector<std::string> keep;   // files that `zapext EXT` leaves (EXT: ShapeExtension)
+  std::vector<std::string> match;  // files that `zapext EXT` removes
   std::vector<PlanDir> dirs;
 };
 
@@ -22,8 +22,13 @@ struct PlanCounts {
 };
 
 // The tree of a shape (wide, typical, deep, sparse, latency, sparse-latency,
-// flat1k, flat1m), or false for a name that is none of them.
+// small, linux-c, linux-rst, node-map, node-md, flat1k, flat1m), or false for
+// a name that is none of them.
 bool MakeShape(const std::string& shape, PlanDir* top);
+
+// The extension the shape's runs remove: "bak", or the last part of the
+// name of the real-like shapes ("c" for linux-c).
+std::string ShapeExtension(const std::string& shape);
 
 PlanCounts Count(const PlanDir& dir);
 

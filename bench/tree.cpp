@@ -1,6 +1,8 @@
 // Builds, restores and checks the benchmark's trees.
 //
 //   zapext-bench-tree count SHAPE              prints "dirs keep match"
+//   zapext-bench-tree extension SHAPE          prints the extension its runs remove
+//   zapext-bench-tree stats SHAPE              prints what the tree looks like
 //   zapext-bench-tree build SHAPE DIR BATCHES  DIR/tree without its matching
 //                                              files, and BATCHES batches of
 //                                              empty files for them in DIR/pool
@@ -28,6 +30,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <unordered_set>
 
@@ -224,8 +227,61 @@ int RestoreBatch(const PlanDir& top, const std::string& dir, const std::string& 
   return 0;
 }
 
+// Entries (files and subdirectories) per directory, depth by depth.
+void Walk(const PlanDir& dir, size_t depth, std::vector<size_t>* entries,
+          std::vector<size_t>* dirs_at, std::vector<size_t>* files_at, size_t* file_chars,
+          size_t* dir_chars, std::map<std::string, size_t>* tails) {
+  entries->push_back(dir.keep.size() + dir.match.size() + dir.dirs.size());
+  if (dirs_at->size() <= depth) dirs_at->resize(depth + 1), files_at->resize(depth + 1);
+  ++(*dirs_at)[depth];
+  (*files_at)[depth] += dir.keep.size() + dir.match.size();
+  for (const auto* names : {&dir.keep, &dir.match}) {
+    for (const std::string& name : *names) {
+      *file_chars += name.size();
+      size_t dot = name.rfind('.');
+      ++(*tails)[dot == std::string::npos ? "(no dot)" : name.substr(dot)];
+    }
+  }
+  for (const PlanDir& sub : dir.dirs) {
+    *dir_chars += sub.name.size();
+    Walk(sub, depth + 1, entries, dirs_at, files_at, file_chars, dir_chars, tails);
+  }
+}
+
+int Stats(const std::string& shape, const PlanDir& top) {
+  PlanCounts counts = Count(top);
+  size_t files = counts.keep + counts.match;
+  std::vector<size_t> entries, dirs_at, files_at;
+  size_t file_chars = 0, dir_chars = 0;
+  std::map<std::string, size_t> tails;
+  Walk(top, 0, &entries, &dirs_at, &files_at, &file_chars, &dir_chars, &tails);
+  size_t few = std::count_if(entries.begin(), entries.end(), [](size_t n) { return n < 5; });
+  std::sort(entries.begin(), entries.end());
+  auto at = [&](double q) { return entries[static_cast<size_t>(q * (entries.size() - 1))]; };
+  printf("%s: %zu files in %zu directories (the top included), %zu matching .%s (%.1f%%)\n",
+         shape.c_str(), files, counts.dirs + 1, counts.match, ShapeExtension(shape).c_str(),
+         100.0 * counts.match / files);
+  printf("files a directory %.1f; entries a directory: under 5 in %.1f%% of them,"
+         " quartiles %zu %zu %zu, 90%% %zu, 99%% %zu, most %zu\n",
+         static_cast<double>(files) / (counts.dirs + 1), 100.0 * few / entries.size(), at(0.25),
+         at(0.5), at(0.75), at(0.9), at(0.99), entries.back());
+  printf("mean name length: files %.1f, directories %.1f\n",
+         static_cast<double>(file_chars) / files,
+         counts.dirs ? static_cast<double>(dir_chars) / counts.dirs : 0.0);
+  printf("depth  dirs  files\n");
+  for (size_t d = 0; d < dirs_at.size(); ++d) printf("%5zu %5zu %6zu\n", d, dirs_at[d], files_at[d]);
+  std::vector<std::pair<size_t, std::string>> by_count;
+  for (const auto& t : tails) by_count.emplace_back(t.second, t.first);
+  std::sort(by_count.rbegin(), by_count.rend());
+  printf("last dots:");
+  for (size_t i = 0; i < by_count.size() && i < 12; ++i)
+    printf(" %s %.1f%%", by_count[i].second.c_str(), 100.0 * by_count[i].first / files);
+  printf("\n");
+  return 0;
+}
+
 int Usage() {
-  fputs("usage: zapext-bench-tree count SHAPE | build SHAPE DIR BATCHES |"
+  fputs("usage: zapext-bench-tree count SHAPE | extension SHAPE | stats SHAPE | build SHAPE DIR BATCHES |"
         " restore SHAPE DIR BATCH | verify SHAPE DIR OUTPUT [total] [ordered] [VIEW]\n",
         stderr);
   return 2;
@@ -246,6 +302,11 @@ int main(int argc, char** argv) {
     printf("%zu %zu %zu\n", counts.dirs, counts.keep, counts.match);
     return 0;
   }
+  if (command == "extension" && argc == 3) {
+    printf("%s\n", ShapeExtension(argv[2]).c_str());
+    return 0;
+  }
+  if (command == "stats" && argc == 3) return Stats(argv[2], top);
   if (command == "build" && argc == 5) return Build(top, argv[3], strtoul(argv[4], nullptr, 10));
   if (command == "restore" && argc == 5) return RestoreBatch(top, argv[3], argv[4]);
   if (command == "verify" && argc >= 5) {
