@@ -55,6 +55,7 @@ int RunZapext(int argc, char** argv, unsigned workers) {
   Run run = {argc, argv, ZapextOptions()};
   run.options.workers = workers;
   run.options.watched = watched;
+  run.options.beside_others = true;
   run.options.interrupted = CatchInterruptions();
   // No tree the process can open is too deep for the stack it sweeps on.
   int status = RunWithStackForDepth(kSweepStackPerLevel, RunTool, &run);

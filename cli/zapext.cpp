@@ -102,6 +102,7 @@ uint32_t Sweep(SweepContext* sweep, const CString& start, CString* wanted,
   // Someone watching sees each line before its file goes. In a dry run the
   // workers only read, and the sweep names each file in its place.
   if (workers) engine.Start(workers.get(), !options.watched && !sweep->dry_run);
+  if (workers && options.beside_others) workers->StartOnlyBesideOthers();
   sweep->engine = &engine;
   uint32_t count = 0;
   try {

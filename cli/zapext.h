@@ -22,6 +22,10 @@ struct ZapextOptions {
   // total is printed for what was done (status 2). Running out of memory
   // stops it the same way, with a line that says so.
   const std::atomic<int>* interrupted = nullptr;
+  // Whether the workers start only where a processor is free beside the
+  // sweep's, or the file system keeps them waiting. The process looks;
+  // the tests do not, as a busy test machine would start none.
+  bool beside_others = false;
 };
 
 // Runs the tool for the command line `argv` in the current directory of

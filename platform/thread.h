@@ -85,4 +85,8 @@ void GiveWay();
 // How many processors this process may run on.
 unsigned ProcessorCount();
 
+// How many threads of the whole system, the caller's left out, are running
+// or ready to run now; 0 where the system does not tell.
+unsigned OthersRunning();
+
 #endif  // ZAPEXT_PLATFORM_THREAD_H_

@@ -74,6 +74,8 @@ bool TimeThread(ThreadTime*, bool) { return false; }
 // Windows' heap is shared by every thread already.
 void SetUpHeaps() {}
 
+unsigned OthersRunning() { return 0; }  // not told: every processor counts as free
+
 unsigned ProcessorCount() {
   SYSTEM_INFO info;
   GetSystemInfo(&info);

@@ -12,6 +12,9 @@ const size_t kWorkerStack = 256 << 10;
 // How often a thread waiting looks again before it sleeps.
 const int kLooksBeforeSleep = 64;
 
+// Wake-ups with no worker between two looks at whether a processor is free.
+const unsigned kWakesBetweenLooks = 64;
+
 }  // namespace
 
 WorkerPool::WorkerPool(unsigned workers, Jobs* jobs) : jobs_(jobs) {
@@ -70,8 +73,16 @@ void WorkerPool::WakeWorker(size_t waiting) {
   if (waiting <= busy || busy >= active_) return;
   if (idle_ > 0)
     more_.WakeOne();
-  else if (threads_.size() < most_workers_)
+  else if (threads_.size() < most_workers_ && (!threads_.empty() || FirstWorkerDue()))
     StartWorker();
+}
+
+bool WorkerPool::FirstWorkerDue() {
+  if (!look_ || blocked_) return true;
+  // Looked at once, and then again after this many wake-ups: the machine's
+  // load changes slowly against a directory's reading.
+  if (wakes_++ % kWakesBetweenLooks != 0) return false;
+  return StartsFirstWorker(OthersRunning(), ProcessorCount(), blocked_);
 }
 
 bool WorkerPool::Adapt(const Timing& timing) {

@@ -35,11 +35,25 @@ class Jobs {
   ~Jobs() = default;
 };
 
+// Whether the first worker starts, when there is work to hand it: only
+// where a processor is free beside the sweep's (`others` threads of other
+// programs run on `processors`), or where the file system keeps threads
+// waiting (`blocked`), as a thread waiting needs no processor. A worker
+// that only takes turns with the sweep on one processor costs, and wins
+// nothing.
+inline bool StartsFirstWorker(unsigned others, unsigned processors, bool blocked) {
+  return blocked || others + 1 < processors;
+}
+
 class WorkerPool {
  public:
   // Up to `workers` threads, which take their jobs from `jobs`, started as
   // jobs come. Should none start, the sweep does every job itself.
   WorkerPool(unsigned workers, Jobs* jobs);
+
+  // From now on the first worker starts only as StartsFirstWorker says,
+  // the machine looked at again every so often while it says no.
+  void StartOnlyBesideOthers() { look_ = true; }
   ~WorkerPool();
   WorkerPool(const WorkerPool&) = delete;
   WorkerPool& operator=(const WorkerPool&) = delete;
@@ -72,6 +86,8 @@ class WorkerPool {
   bool Adapt(const Timing& timing);
 
  private:
+  // With mutex_ held: whether the first worker may start now.
+  bool FirstWorkerDue();
   // With mutex_ held: starts one more worker, false when none could start.
   bool StartWorker();
   static void WorkerMain(void* pool);
@@ -99,6 +115,8 @@ class WorkerPool {
   const Job* awaited_ = nullptr;
   int sweep_looks_ = 0;
   bool stopping_ = false;
+  bool look_ = false;    // at the machine, before the first worker starts
+  unsigned wakes_ = 0;   // since it was last looked at
 };
 
 struct WorkerPool::Timing {

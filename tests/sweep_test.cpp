@@ -29,6 +29,7 @@
 #include "platform/reparse_point.h"
 #include "sweep/budget.h"
 #include "sweep/sweep.h"
+#include "sweep/worker_pool.h"
 #include "tests/virtual_file_system.h"
 
 // Memory that runs out on purpose: once armed, allocations fail after a
@@ -573,6 +574,28 @@ TEST(SweepTest, WaitingDirectoriesAreReadByAWorker) {
     EXPECT_EQ(0, run.status);
     EXPECT_TRUE(fs.worker_opened);
   }
+}
+
+// Whether the first worker starts: only where a processor is free beside
+// the sweep's, or where the file system keeps threads waiting.
+TEST(SweepTest, AWorkerStartsOnlyWhereItCanWin) {
+  struct Row {
+    const char* machine;
+    unsigned others;  // threads of other programs running
+    unsigned processors;
+    bool blocked;  // the sweep's first reading waited on the file system
+    bool starts;
+  };
+  const Row kRows[] = {
+      {"quiet, two processors", 0, 2, false, true},
+      {"another program busy on the other processor", 1, 2, false, false},
+      {"one processor", 0, 1, false, false},
+      {"two of four processors taken", 2, 4, false, true},
+      {"every processor taken", 4, 4, false, false},
+      {"busy, but on a network share", 3, 2, true, true},
+  };
+  for (const Row& row : kRows)
+    EXPECT_EQ(row.starts, StartsFirstWorker(row.others, row.processors, row.blocked)) << row.machine;
 }
 
 // Runs `round` with each engine that has workers (watched too, where
