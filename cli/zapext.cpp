@@ -48,14 +48,17 @@ Command ReadCommandLine(int argc, char** argv) {
   if (argc < 2) return command;
   // Compared as typed: on Windows argv's word may be a look-alike.
   CString first;
-  if (int error = ArgumentText(argv, 1, &first)) {
+  int error = ArgumentText(argv, 1, &first);
+  // Windows' "/?" holds a '?', refused in an extension: asking for help
+  // comes first. Help touches nothing, whatever word asked for it.
+  if (strcmp(first, "--help") == 0 || strcmp(first, "-h") == 0 || AsksForHelp(first)) {
+    command.kind = Command::kHelp;
+    return command;
+  }
+  if (error) {
     command.kind = Command::kRefusedWord;
     command.word = std::move(first);
     command.error = error;
-    return command;
-  }
-  if (strcmp(first, "--help") == 0 || strcmp(first, "-h") == 0 || AsksForHelp(first)) {
-    command.kind = Command::kHelp;
     return command;
   }
   if (strcmp(first, "--version") == 0) {
