@@ -173,20 +173,33 @@ class Win32Listing : public Listing {
   int error_ = 0;
 };
 
+// An entry's name as the NT calls take it.
+struct NtName {
+  wchar_t wide[MAX_PATH];
+  UNICODE_STRING text;
+};
+
+// Makes `nt` the name `name`. Returns 0, or ERROR_INVALID_NAME when the
+// Win32 path functions would not reach a file by it as it is.
+DWORD ToNtName(const char* name, NtName* nt) {
+  if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name, -1, nt->wide, MAX_PATH) <= 0 ||
+      !IsPlainName(nt->wide))
+    return ERROR_INVALID_NAME;
+  nt->text.Buffer = nt->wide;
+  nt->text.Length = nt->text.MaximumLength =
+      static_cast<USHORT>(wcslen(nt->wide) * sizeof(wchar_t));
+  return 0;
+}
+
 // Opens the entry `name` of the listing `dir` as what it is, never what a
 // junction or link there points to. Returns 0 or the error code.
 DWORD OpenInside(Listing* dir, const char* name, ACCESS_MASK access, ULONG options,
                  HANDLE* handle) {
-  wchar_t wide[MAX_PATH];
-  if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name, -1, wide, MAX_PATH) <= 0 ||
-      !IsPlainName(wide))
-    return ERROR_INVALID_NAME;
-  UNICODE_STRING text;
-  text.Buffer = wide;
-  text.Length = text.MaximumLength = static_cast<USHORT>(wcslen(wide) * sizeof(wchar_t));
+  NtName text;
+  if (DWORD error = ToNtName(name, &text)) return error;
   OBJECT_ATTRIBUTES object;
   Win32Listing* parent = static_cast<Win32Listing*>(dir);
-  InitializeObjectAttributes(&object, &text, 0, parent->handle(), nullptr);
+  InitializeObjectAttributes(&object, &text.text, 0, parent->handle(), nullptr);
   IO_STATUS_BLOCK io;
   return ErrorOf(parent->nt().create_file(handle, access | SYNCHRONIZE, &object, &io, nullptr, 0,
                                           kShareAll, FILE_OPEN,
@@ -195,13 +208,77 @@ DWORD OpenInside(Listing* dir, const char* name, ACCESS_MASK access, ULONG optio
                                           nullptr, 0));
 }
 
-// Whether the directory `dir`, opened from the listing `parent`, is
-// the one listed: not a junction, link or mount point (what was listed as a
-// directory may have been swapped for one since; any other reparse point is
-// a directory to sweep) and, where the listing gave an id, the same
-// directory; the id catches a link that was followed even so (wine follows
-// them). Returns 0, ERROR_PATH_NOT_FOUND when it is not, or the error code.
-DWORD CheckListed(Win32Listing* parent, HANDLE dir, ULONGLONG listed_id) {
+// Closes a handle when it goes out of scope.
+struct HandleCloser {
+  HANDLE handle;
+  ~HandleCloser() { CloseHandle(handle); }
+};
+
+// The first entries of the directory `dir` in the listing class with ids,
+// or filtered by `name`, into `block`. Returns the NT status.
+NTSTATUS ListFirst(const NtCalls& nt, HANDLE dir, PUNICODE_STRING name, ULONGLONG* block,
+                   ULONG bytes) {
+  IO_STATUS_BLOCK io;
+  return nt.query_directory(dir, nullptr, nullptr, nullptr, &io, block, bytes,
+                            static_cast<FILE_INFORMATION_CLASS>(kListingClasses[0].info_class),
+                            FALSE, name, TRUE);
+}
+
+// The id that the listing of the directory `dir` gives its own "." entry,
+// numbered as its parent's listing numbers its entries; 0 when it gives
+// none. Read only where the ids differed: `dir` is not listed after.
+ULONGLONG OwnListedId(const NtCalls& nt, HANDLE dir) {
+  ULONGLONG block[128];  // "." comes first; a few entries are enough
+  if (!NT_SUCCESS(ListFirst(nt, dir, nullptr, block, sizeof block))) return 0;
+  const ListingClass& kind = kListingClasses[0];
+  for (const char* at = reinterpret_cast<const char*>(block);;) {
+    ULONG length = FieldOf<ULONG>(at, kRecordNameLength);
+    WCHAR first = FieldOf<WCHAR>(at, kind.name_offset);
+    if (length == sizeof(WCHAR) && first == L'.') return FieldOf<ULONGLONG>(at, kind.id_offset);
+    ULONG next = FieldOf<ULONG>(at, kRecordNextOffset);
+    if (!next) return 0;
+    at += next;
+  }
+}
+
+// What the listing `parent` says of the entry `name` now, asked through a
+// handle of its own: the listing's is part way through its entries.
+NameNow AskAgain(Win32Listing* parent, PUNICODE_STRING name, ULONGLONG listed_id) {
+  const NtCalls& nt = parent->nt();
+  UNICODE_STRING same = {0, 0, nullptr};  // no name: the parent itself, opened anew
+  OBJECT_ATTRIBUTES object;
+  InitializeObjectAttributes(&object, &same, 0, parent->handle(), nullptr);
+  IO_STATUS_BLOCK io;
+  HANDLE dir;
+  if (!NT_SUCCESS(nt.create_file(&dir, kListAccess, &object, &io, nullptr, 0, kShareAll,
+                                 FILE_OPEN,
+                                 FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT |
+                                     FILE_SYNCHRONOUS_IO_NONALERT,
+                                 nullptr, 0)))
+    return kNameAsListed;  // nothing learnt: reported
+  HandleCloser closer{dir};
+  ULONGLONG block[128];
+  DWORD error = ErrorOf(ListFirst(nt, dir, name, block, sizeof block));
+  if (error == kWin32NoMoreFiles || GoneOrError(error) == kErrorGone) return kNameGone;
+  if (error != 0) return kNameAsListed;
+  const char* record = reinterpret_cast<const char*>(block);
+  ULONG attributes = FieldOf<ULONG>(record, kRecordAttributes);
+  if (LeadsElsewhere(attributes, FieldOf<ULONG>(record, kRecordReparseTag)))
+    return kNameLeadsElsewhere;
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return kNameGone;
+  return FieldOf<ULONGLONG>(record, kListingClasses[0].id_offset) == listed_id ? kNameAsListed
+                                                                               : kNameOtherId;
+}
+
+// Whether the directory `dir`, opened as `name` from the listing `parent`,
+// is the one listed: not a junction, link or mount point (what was listed
+// as a directory may have been swapped for one since; any other reparse
+// point is a directory to sweep) and, where the listing gave an id, the
+// same directory; the id catches a link that was followed even so (wine
+// follows them). Returns 0, ERROR_PATH_NOT_FOUND when it is another,
+// ERROR_FILE_INVALID when it is the one listed but numbered apart, or the
+// error code.
+DWORD CheckListed(Win32Listing* parent, const char* name, HANDLE dir, ULONGLONG listed_id) {
   const NtCalls& nt = parent->nt();
   FILE_ATTRIBUTE_TAG_INFO tag;
   NTSTATUS status = QueryStatus(nt, dir, FileAttributeTagInformation, &tag);
@@ -215,22 +292,25 @@ DWORD CheckListed(Win32Listing* parent, HANDLE dir, ULONGLONG listed_id) {
   }
   if (DWORD error = ErrorOf(status)) return error;
   if (LeadsElsewhere(tag.FileAttributes, tag.ReparseTag)) return ERROR_PATH_NOT_FOUND;
-  if (listed_id == 0 || listed_id == ~0ULL) return 0;  // no id to compare
+  if (!IsFileId(listed_id)) return 0;  // no id to compare
   FILE_INTERNAL_INFORMATION internal;
   status = QueryStatus(nt, dir, FileInternalInformation, &internal);
-  bool have_id = !RequestNotAnswered(static_cast<uint32_t>(status));
-  if (have_id) {
-    if (DWORD error = ErrorOf(status)) return error;
-    if (static_cast<ULONGLONG>(internal.IndexNumber.QuadPart) == listed_id) return 0;
+  if (RequestNotAnswered(static_cast<uint32_t>(status))) return 0;  // no id to compare
+  if (DWORD error = ErrorOf(status)) return error;
+  ULONGLONG opened = internal.IndexNumber.QuadPart;
+  if (opened == listed_id) return 0;
+  // Which directory the handle is on: its own "." says, numbered as the
+  // listing numbers, whatever becomes of the name meanwhile. Only without
+  // it is the parent asked again, which a name swapped twice could fool.
+  ULONGLONG own = OwnListedId(nt, dir);
+  NameNow now = kNameAsListed;
+  if (!IsFileId(own)) {
+    NtName text;
+    if (DWORD error = ToNtName(name, &text)) return error;
+    now = AskAgain(parent, &text.text, listed_id);
   }
-  return OpenedAsListed(listed_id, have_id, internal.IndexNumber.QuadPart);
+  return OpenedAsListed(listed_id, opened, own, now);
 }
-
-// Closes a handle when it goes out of scope.
-struct HandleCloser {
-  HANDLE handle;
-  ~HandleCloser() { CloseHandle(handle); }
-};
 
 // Whether a path, and `more` characters after it, passes MAX_PATH. Windows
 // counts UTF-16 units, not the bytes of the code page.
@@ -349,7 +429,7 @@ class Win32FileSystem : public FileSystem {
     } else {
       code = OpenInside(parent, entry->name, kListAccess, FILE_DIRECTORY_FILE, &dir);
       if (code == 0) {
-        code = CheckListed(static_cast<Win32Listing*>(parent), dir, entry->id);
+        code = CheckListed(static_cast<Win32Listing*>(parent), entry->name, dir, entry->id);
         if (code != 0) CloseHandle(dir);
       }
     }

@@ -55,15 +55,36 @@ inline int NextListingClass(int tried, uint32_t status) {
   return RequestNotAnswered(status) && tried + 1 < kListingClassCount ? tried + 1 : -1;
 }
 
+// ERROR_FILE_INVALID: the directory opened is the one listed, but the file
+// system numbers it apart in its listing and through its handle. What keeps
+// the sweep in the tree rests on those ids agreeing: reported, not swept.
+const uint32_t kWin32FileInvalid = 1006;
+
+// Whether a listing gave an id at all (a class without ids gives 0, some
+// file systems all ones).
+inline bool IsFileId(uint64_t id) { return id != 0 && id != ~0ULL; }
+
+// What the parent, asked again about the name of a directory whose handle
+// gave another id than the listing, says of it now.
+enum NameNow {
+  kNameGone,            // no such entry, or no directory any more
+  kNameLeadsElsewhere,  // a link, junction or mount point
+  kNameOtherId,         // another directory, swapped in since
+  kNameAsListed,        // the plain directory with the id listed, or unknown
+};
+
 // What opening a listed directory comes to, given the id the listing gave
-// (`listed`; 0 or all ones when it gave none) and the id of the handle
-// opened (`opened`; `have_opened` false when the file system gives none):
-// 0 to list it, or kWin32PathNotFound when they differ, passed over as a
-// link is. Wine follows links, and under a race even the handle's path can
-// name the link while the handle is its target: only the id tells.
-inline uint32_t OpenedAsListed(uint64_t listed, bool have_opened, uint64_t opened) {
-  if (listed == 0 || listed == ~0ULL || !have_opened || opened == listed) return 0;
-  return kWin32PathNotFound;
+// (`listed`) and the id of the handle opened (`opened`): 0 to list it. Where they differ, which
+// directory the handle is on decides: `own`, the id the handle's own
+// listing gives its "." entry (0 when it gives none), numbered as `listed`
+// is; without it, `now`, what the parent says of the name when asked again.
+// Another directory (wine follows links, so a directory swapped for a link
+// is opened as its target) is kWin32PathNotFound, passed over as a link is;
+// the listed one, numbered apart, kWin32FileInvalid, reported.
+inline uint32_t OpenedAsListed(uint64_t listed, uint64_t opened, uint64_t own, NameNow now) {
+  if (!IsFileId(listed) || opened == listed) return 0;
+  bool same = IsFileId(own) ? own == listed : now == kNameAsListed;
+  return same ? kWin32FileInvalid : kWin32PathNotFound;
 }
 
 // Whether a character (a UTF-16 unit) may stand in a Windows name: no

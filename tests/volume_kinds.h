@@ -14,8 +14,9 @@
 
 enum VolumeIds { kIdsAgree, kIdsNone, kIdsDisagree };
 
-// How a sweep treats the subdirectory "a".
-enum Subdirectory { kSwept, kPassedOver };
+// How a sweep treats the subdirectory "a": reported, it is
+// "Unable to list ...\\a, error 1006" and status 2.
+enum Subdirectory { kSwept, kPassedOver, kReported };
 
 struct VolumeKind {
   const char* name;  // a test name
@@ -29,6 +30,10 @@ struct VolumeKind {
   VolumeIds ids;
   // Opening "a" reaches another directory: a link that was followed (wine).
   bool link_followed;
+  // Its listings give the entry "." no id.
+  bool dot_without_id;
+  // Asked again, the parent lists "a" as a link: one was swapped in.
+  bool link_now;
   // The status with which the current directory's opening fails, or 0.
   uint32_t current_status;
 
@@ -39,24 +44,33 @@ struct VolumeKind {
 };
 
 const VolumeKind kVolumeKinds[] = {
-    {"NTFS", 0, 0, 0, kIdsAgree, false, 0, 0, kSwept, false},
+    {"NTFS", 0, 0, 0, kIdsAgree, false, false, false, 0, 0, kSwept, false},
     // FAT and exFAT do not answer FileAttributeTagInformation.
-    {"FAT32", kNtInvalidParameter, 0, 0, kIdsAgree, false, 0, 0, kSwept, false},
-    {"exFAT", kNtInvalidParameter, 0, 0, kIdsNone, false, 0, 0, kSwept, false},
+    {"FAT32", kNtInvalidParameter, 0, 0, kIdsAgree, false, false, false, 0, 0, kSwept, false},
+    {"exFAT", kNtInvalidParameter, 0, 0, kIdsNone, false, false, false, 0, 0, kSwept, false},
     // Under Windows 7 FAT turns down the listing class with ids too.
-    {"FAT32UnderWindows7", kNtInvalidParameter, 1, kNtInvalidParameter, kIdsAgree, false, 0, 1,
+    {"FAT32UnderWindows7", kNtInvalidParameter, 1, kNtInvalidParameter, kIdsAgree, false, false,
+     false, 0, 1, kSwept, false},
+    {"SmbRedirectorWithoutIds", 0, 1, kNtInvalidInfoClass, kIdsAgree, false, false, false, 0, 1,
      kSwept, false},
-    {"SmbRedirectorWithoutIds", 0, 1, kNtInvalidInfoClass, kIdsAgree, false, 0, 1, kSwept,
-     false},
     {"RedirectorListingNamesOnly", kNtInvalidDeviceRequest, 2, kNtNotSupported, kIdsAgree, false,
-     0, 2, kSwept, false},
+     false, false, 0, 2, kSwept, false},
     // A user-mode file system whose listing and handles number files apart:
-    // taken as a link followed (as wine follows them), passed over.
-    {"IdsDisagree", 0, 0, 0, kIdsDisagree, false, 0, 0, kPassedOver, false},
-    {"LinkFollowed", 0, 0, 0, kIdsAgree, true, 0, 0, kPassedOver, false},
-    {"CurrentDirectoryDeletePending", 0, 0, 0, kIdsAgree, false, kNtDeletePending, 0, kSwept,
+    // the handle's own "." tells it is the directory listed, or else the
+    // parent asked again does. Reported, never passed over unseen.
+    {"IdsDisagree", 0, 0, 0, kIdsDisagree, false, false, false, 0, 0, kReported, false},
+    {"IdsDisagreeDotWithoutId", 0, 0, 0, kIdsDisagree, false, true, false, 0, 0, kReported, false},
+    // A directory swapped for a link that wine followed: the handle's "."
+    // tells another directory, or else the parent shows the link now.
+    {"LinkFollowed", 0, 0, 0, kIdsAgree, true, false, false, 0, 0, kPassedOver, false},
+    {"LinkSwappedIn", 0, 0, 0, kIdsAgree, true, true, true, 0, 0, kPassedOver, false},
+    // Without a "." id, a link swapped back by the time the parent is asked
+    // cannot be told from ids numbered apart: reported, still not swept.
+    {"LinkSwappedBackDotWithoutId", 0, 0, 0, kIdsAgree, true, true, false, 0, 0, kReported, false},
+    {"CurrentDirectoryDeletePending", 0, 0, 0, kIdsAgree, false, false, false, kNtDeletePending, 0,
+     kSwept, true},
+    {"CurrentDirectoryDeleted", 0, 0, 0, kIdsAgree, false, false, false, kNtFileDeleted, 0, kSwept,
      true},
-    {"CurrentDirectoryDeleted", 0, 0, 0, kIdsAgree, false, kNtFileDeleted, 0, kSwept, true},
 };
 
 // Named in test output by its name, not its bytes.

@@ -30,15 +30,25 @@ TEST_P(VolumeTest, Decisions) {
   EXPECT_TRUE(volume.tag_status == 0 || RequestNotAnswered(volume.tag_status));
 
   // Opening "a": its listed id (none from a class without ids) against the
-  // handle's.
+  // handle's; where they differ, the id the handle's own listing gives ".",
+  // numbered as the listing numbers (that of a link's target where one was
+  // followed), or else what the parent says of "a" now.
   uint64_t listed = kListingClasses[used].id_offset && volume.ids != kIdsNone ? 0x1234 : 0;
   uint64_t opened = volume.ids == kIdsDisagree || volume.link_followed ? 0x5678 : 0x1234;
-  uint32_t error = OpenedAsListed(listed, true, opened);
+  uint64_t own = volume.dot_without_id ? 0 : volume.link_followed ? 0x9ABC : listed;
+  NameNow now = volume.link_now ? kNameLeadsElsewhere : kNameAsListed;
+  uint32_t error = OpenedAsListed(listed, opened, own, now);
   if (volume.subdirectory == kSwept) {
     EXPECT_EQ(0u, error);
-  } else {
+  } else if (volume.subdirectory == kPassedOver) {
     EXPECT_EQ(kErrorGone, GoneOrError(error));
+  } else {
+    EXPECT_EQ(int(kWin32FileInvalid), GoneOrError(error));
   }
+  // A directory gone, or swapped for another, by the time the parent is
+  // asked is passed over as a link is.
+  for (NameNow other : {kNameGone, kNameLeadsElsewhere, kNameOtherId})
+    EXPECT_EQ(kWin32PathNotFound, OpenedAsListed(0x1234, 0x5678, 0, other)) << other;
 
   // The current directory, as Windows maps the status (5 for either).
   uint32_t current = volume.current_status ? Win32Error(volume.current_status, 5) : 0;

@@ -62,13 +62,18 @@ NTSTATUS NTAPI ListAs(HANDLE file, HANDLE event, PIO_APC_ROUTINE apc, PVOID apc_
       return static_cast<NTSTATUS>(volume->refusal);
   NTSTATUS status = NtQueryDirectoryFile(file, event, apc, apc_context, io, entries, length, kind,
                                          single_entry, mask, restart);
-  if (status == 0 && kind == FileIdBothDirectoryInformation && volume->ids == kIdsNone) {
-    for (char* at = static_cast<char*>(entries);;) {
-      auto* record = reinterpret_cast<FILE_ID_BOTH_DIR_INFO*>(at);
-      record->FileId.QuadPart = 0;
-      if (!record->NextEntryOffset) break;
-      at += record->NextEntryOffset;
+  if (status != 0 || kind != FileIdBothDirectoryInformation) return status;
+  bool asked_for_a = mask && mask->Length == sizeof(WCHAR) && mask->Buffer[0] == L'a';
+  for (char* at = static_cast<char*>(entries);;) {
+    auto* record = reinterpret_cast<FILE_ID_BOTH_DIR_INFO*>(at);
+    bool dot = record->FileNameLength == sizeof(WCHAR) && record->FileName[0] == L'.';
+    if (volume->ids == kIdsNone || (dot && volume->dot_without_id)) record->FileId.QuadPart = 0;
+    if (asked_for_a && volume->link_now) {
+      record->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+      record->EaSize = IO_REPARSE_TAG_SYMLINK;
     }
+    if (!record->NextEntryOffset) break;
+    at += record->NextEntryOffset;
   }
   return status;
 }
@@ -168,6 +173,10 @@ TEST_P(VolumeSweepTest, Sweep) {
   } else {
     expected = {"removing " + work + "\\top.bak\n"};
     int removed = 1;
+    if (volume->subdirectory == kReported) {
+      expected.insert("Unable to list " + work + "\\a, error 1006\n");
+      expected_status = 2;
+    }
     if (volume->subdirectory == kSwept) {
       expected.insert("removing " + work + "\\a\\x.bak\n");
       expected.insert("removing " + work + "\\a\\b\\y.bak\n");
