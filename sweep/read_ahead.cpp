@@ -251,16 +251,18 @@ void ReadAhead::Settle(Directory* dir, const CString* path) {
   if (dir->work() != Work::kNone) return;
   // Nobody has taken it: the sweep reads it itself.
   dir->Move(Work::kBusy);
+  // Until a worker runs, the sweep's own readings are timed as a worker's
+  // are: they tell whether the file system keeps threads waiting, and
+  // where it does, workers start, many at once. The starting directory's
+  // reading closes a window of its own, so that they are many from the
+  // start where its one reading tells it.
+  bool timing = !pool_->started();
   lock->Unlock();
-  // The starting directory is read before any worker has read a thing:
-  // timed, it tells at once whether the file system keeps them waiting,
-  // and where it does, they are many from the start.
-  WorkerPool::Timing timing;
-  if (!dir->parent) timing.Start();
+  if (timing) sweep_timing_.Start();
   Run(dir, path, true);
-  bool timed = !dir->parent && timing.End(true);
+  bool timed = timing && sweep_timing_.End(!dir->parent);
   lock->Lock();
-  if (timed) pool_->Adapt(timing);
+  if (timed) sweep_timing_.Adapted(pool_->Adapt(sweep_timing_));
   Done(dir, false);
 }
 

@@ -38,7 +38,8 @@ class Jobs {
 // Whether the first worker starts, when there is work to hand it: only
 // where a processor is free beside the sweep's (`others` threads of other
 // programs run on `processors`), or where the file system keeps threads
-// waiting (`blocked`), as a thread waiting needs no processor. A worker
+// waiting (`blocked`: the sweep's own readings are timed until a worker
+// starts), as a thread waiting needs no processor. A worker
 // that only takes turns with the sweep on one processor costs, and wins
 // nothing.
 inline bool StartsFirstWorker(unsigned others, unsigned processors, bool blocked) {
@@ -66,6 +67,8 @@ class WorkerPool {
   // With the lock held: whether the workers wait for the file system more
   // than they work.
   bool blocked() const { return blocked_; }
+  // With the lock held: whether a worker has started.
+  bool started() const { return !threads_.empty(); }
 
   // With the lock held: `waiting` jobs are there for workers.
   void WakeWorker(size_t waiting);

@@ -583,7 +583,7 @@ TEST(SweepTest, AWorkerStartsOnlyWhereItCanWin) {
     const char* machine;
     unsigned others;  // threads of other programs running
     unsigned processors;
-    bool blocked;  // the sweep's first reading waited on the file system
+    bool blocked;  // the sweep's readings waited on the file system
     bool starts;
   };
   const Row kRows[] = {
@@ -593,6 +593,7 @@ TEST(SweepTest, AWorkerStartsOnlyWhereItCanWin) {
       {"two of four processors taken", 2, 4, false, true},
       {"every processor taken", 4, 4, false, false},
       {"busy, but on a network share", 3, 2, true, true},
+      {"one processor, the sweep's readings wait on a network share", 0, 1, true, true},
   };
   for (const Row& row : kRows)
     EXPECT_EQ(row.starts, StartsFirstWorker(row.others, row.processors, row.blocked)) << row.machine;
