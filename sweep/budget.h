@@ -17,17 +17,14 @@ class Budget {
   explicit Budget(Mutex* lock) : lock_(lock) {}
 
   // With the lock held.
-  void Count(size_t cost) {
-    bytes_ += cost;
-    if (bytes_ > peak_bytes_) peak_bytes_ = bytes_;
-  }
+  void Count(size_t cost) { bytes_ += cost; }
   // True when this gave room back to a budget that was full.
   bool Discount(size_t cost) {
-    bool full = bytes_ >= max_bytes_;
+    bool full = bytes_ >= kMaxBytes;
     bytes_ -= cost;
-    return full && bytes_ < max_bytes_;
+    return full && bytes_ < kMaxBytes;
   }
-  bool Fits(size_t cost) const { return bytes_ + cost <= max_bytes_; }
+  bool Fits(size_t cost) const { return bytes_ + cost <= kMaxBytes; }
 
   // Without the lock: counts `cost` when it fits, and says whether it did.
   bool Take(size_t cost) {
@@ -51,8 +48,6 @@ class Budget {
  private:
   Mutex* lock_;
   size_t bytes_ = 0;
-  size_t max_bytes_ = kMaxBytes;
-  size_t peak_bytes_ = 0;
   size_t handles_ = 0;
   size_t max_handles_ = kMaxHandles;
 };
