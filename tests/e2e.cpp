@@ -49,7 +49,10 @@ void MakeParents(const std::string& path) {
 }
 
 // Everything below `fd`, in the scenario's notation, relative to `prefix`.
-void ListTree(int fd, const std::string& prefix, std::vector<std::string>* out) {
+// Lists the tree below `fd`, unlocking the locked directories in it, or,
+// with `as_it_is`, leaving them as they are, and unlisted.
+void ListTree(int fd, const std::string& prefix, std::vector<std::string>* out,
+              bool as_it_is = false) {
   DIR* dir = fdopendir(fd);
   ASSERT_NE(nullptr, dir);
   while (struct dirent* d = readdir(dir)) {
@@ -59,10 +62,11 @@ void ListTree(int fd, const std::string& prefix, std::vector<std::string>* out) 
     ASSERT_EQ(0, fstatat(dirfd(dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW));
     if (S_ISDIR(st.st_mode)) {
       out->push_back(prefix + name + "/");
-      fchmodat(dirfd(dir), d->d_name, 0755, 0);  // locked ones too
+      if (!as_it_is) fchmodat(dirfd(dir), d->d_name, 0755, 0);  // locked ones too
       int sub = openat(dirfd(dir), d->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+      if (sub < 0 && as_it_is) continue;
       ASSERT_GE(sub, 0) << name;
-      ListTree(sub, prefix + name + "/", out);
+      ListTree(sub, prefix + name + "/", out, as_it_is);
     } else {
       bool read_only = S_ISREG(st.st_mode) && !(st.st_mode & 0222);
       out->push_back(prefix + name + (read_only ? " ro" : ""));
@@ -218,12 +222,12 @@ void BuildChain(const std::string& top, int levels, const std::string& name,
   close(fd);
 }
 
-std::vector<std::string> Remaining(const std::string& base) {
+std::vector<std::string> Remaining(const std::string& base, bool as_it_is) {
   std::vector<std::string> out;
   for (const char* part : {"work", "outside"}) {
     int fd = open((base + "/" + part).c_str(), O_RDONLY | O_DIRECTORY);
     EXPECT_GE(fd, 0);
-    if (fd >= 0) ListTree(fd, std::string(part) == "work" ? "" : "^/", &out);
+    if (fd >= 0) ListTree(fd, std::string(part) == "work" ? "" : "^/", &out, as_it_is);
   }
   std::sort(out.begin(), out.end());
   return out;
@@ -573,7 +577,18 @@ void RunScenario(const Runner& runner, const Scenario& scenario) {
   if (!scenario.cwd.empty()) launch.cwd += "/" + scenario.cwd;
   launch.output = base + "/output";
   launch.errors = base + "/errors";
+  std::vector<std::string> built =
+      runner.may_not_start ? Remaining(base, true) : std::vector<std::string>();
   int wait_status = Wait(Start(launch));
+  // Every run of the tool writes a line. One that left no trace at all, no
+  // line on either stream and the tree as built, never ran: started once
+  // more, and said so.
+  if (runner.may_not_start && ReadAll(launch.output).empty() && ReadAll(launch.errors).empty() &&
+      Remaining(base, true) == built) {
+    printf("[ again ] the first start left no trace (status %d): started once more\n",
+           WEXITSTATUS(wait_status));
+    wait_status = Wait(Start(launch));
+  }
   if (scenario.at_drive_root) unlink(runner.drive_link.c_str());
   EXPECT_TRUE(WIFEXITED(wait_status)) << "the tool was killed by signal " << WTERMSIG(wait_status);
   int status = WEXITSTATUS(wait_status);

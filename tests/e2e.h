@@ -89,6 +89,9 @@ struct Runner {
   // text of that drive's root (for scenarios run at a drive root).
   std::string drive_link;
   std::string drive_root;
+  // Whether a start may end before the tool runs: under wine one once did,
+  // with status 1, no line on either stream and nothing touched.
+  bool may_not_start = false;
 };
 
 // Builds the scenario's tree in a fresh temporary directory, runs the tool
@@ -123,8 +126,9 @@ void Build(const std::string& base, const std::string& entry);
 void BuildChain(const std::string& top, int levels, const std::string& name,
                 const std::function<void(int fd, int level)>& fill);
 
-// Everything left in work and outside, sorted, in the scenario's notation.
-std::vector<std::string> Remaining(const std::string& base);
+// Everything left in work and outside, sorted, in the scenario's notation;
+// locked directories are unlocked to be listed, unless `as_it_is`.
+std::vector<std::string> Remaining(const std::string& base, bool as_it_is = false);
 
 std::string ReadAll(const std::string& path);
 

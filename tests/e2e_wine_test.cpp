@@ -51,6 +51,7 @@ class Wine : public testing::Test {
     runner.path_limit = 260;  // MAX_PATH
     runner.drive_link = ZAPEXT_WINE_DIR "/prefix/dosdevices/y:";
     runner.drive_root = "Y:\\";
+    runner.may_not_start = true;
     return runner;
   }
 };
