@@ -6,7 +6,9 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -133,6 +135,20 @@ class PosixListing : public PortableListing {
 
 int FdOf(Listing* listing) { return static_cast<PosixListing*>(listing)->fd(); }
 
+// Whether the system knows the open directory `fd` by the first `length`
+// bytes of `path`. Linux keeps the path each open file was reached by, and
+// moves it with its directory; asking for it asks nothing of the file
+// system, where a network one takes a round trip to look a name up. False
+// where it cannot tell: no /proc, or a path too long to hold here.
+bool KnownAs(int fd, const char* path, size_t length) {
+  char link[32];
+  char text[1024];
+  if (length >= sizeof text) return false;
+  snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  ssize_t got = readlink(link, text, length + 1);
+  return got == static_cast<ssize_t>(length) && memcmp(text, path, length) == 0;
+}
+
 class PosixFileSystem : public FileSystem {
  public:
   char separator() const override { return '/'; }
@@ -212,8 +228,18 @@ class PosixFileSystem : public FileSystem {
 
   bool StillAt(Listing* parent, const DirEntry& entry, const CString& path,
                Listing* dir) override {
-    // By device and inode: the name, not followed if it is a link now, and
-    // the descriptor.
+    // Where the system knows it, and its parent, by the very paths the
+    // sweep names them by, the name still leads to it: neither has moved.
+    const char* text = path;
+    size_t length = path.GetLength();
+    size_t name = strlen(entry.name);
+    size_t above = length > name ? length - name - 1 : 0;  // the parent's path
+    bool named_so = length > name && text[above] == '/' && strcmp(text + above + 1, entry.name) == 0;
+    if (KnownAs(FdOf(dir), text, length) &&
+        (!parent || (named_so && KnownAs(FdOf(parent), text, above))))
+      return true;
+    // Otherwise by device and inode: the name, not followed if it is a
+    // link now, and the descriptor.
     struct stat named, opened;
     int at = parent ? FdOf(parent) : AT_FDCWD;
     if (fstatat(at, parent ? entry.name : static_cast<const char*>(path), &named,

@@ -142,4 +142,60 @@ TEST_F(PortableListingTest, AnEntryOpensOnlyThroughItsParent) {
   EXPECT_EQ(EBADF, error);
 }
 
+// Whether a directory opened through its parent is still where its name
+// leads, after what may have moved it: through the parent's listing, and by
+// its full path.
+TEST(StillAtTest, TellsAMovedDirectory) {
+  struct Case {
+    const char* what;
+    const char* commands;  // run in the test's directory, which holds p/sub and out/
+    bool through_parent, by_path;
+  } cases[] = {
+      {"untouched", "true", true, true},
+      {"moved away", "mv p/sub out/", false, false},
+      {"moved away, another made at its name", "mv p/sub out/ && mkdir p/sub", false, false},
+      {"renamed beside, another made at its name", "mv p/sub p/subx && mkdir p/sub", false, false},
+      {"renamed to a shorter name, another made at its name", "mv p/sub p/s && mkdir p/sub", false, false},
+      {"a link to it made at its name", "mv p/sub out/ && ln -s ../out/sub p/sub", false, false},
+      {"moved away and back", "mv p/sub out/ && mv out/sub p/", true, true},
+      // Inside its moved parent, as the single-threaded sweep would find it.
+      {"its parent moved away", "mv p out/", true, false},
+      {"its parent moved away, another with it made there", "mv p out/ && mkdir -p p/sub", true, false},
+      {"its parent moved away, it moved back to its path", "mv p out/ && mkdir p && mv out/p/sub p/",
+       false, true},
+  };
+  FileSystem* fs = RealFileSystem();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    char made[] = "/tmp/zapext-still.XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(made));
+    // As the system names it, so that the path it keeps is the one compared.
+    char* real = realpath(made, nullptr);
+    ASSERT_NE(nullptr, real);
+    std::string dir = real;
+    free(real);
+    ASSERT_EQ(0, system(("mkdir -p " + dir + "/p/sub " + dir + "/out").c_str()));
+    int back = open(".", O_RDONLY | O_DIRECTORY);
+    ASSERT_EQ(0, chdir((dir + "/p").c_str()));  // where the starting directory opens
+    int error = 0;
+    std::unique_ptr<Listing> top = fs->OpenListing(nullptr, nullptr, CString((dir + "/p").c_str()), &error);
+    DirEntry sub;
+    sub.name = "sub";
+    sub.attributes = kAttrDirectory;
+    std::string path = dir + "/p/sub";
+    std::unique_ptr<Listing> opened = top ? fs->OpenListing(top.get(), &sub, CString(path.c_str()), &error) : nullptr;
+    ASSERT_EQ(0, chdir(dir.c_str()));
+    EXPECT_EQ(0, system(c.commands));
+    if (top && opened) {
+      EXPECT_EQ(c.through_parent, fs->StillAt(top.get(), sub, CString(path.c_str()), opened.get()));
+      EXPECT_EQ(c.by_path, fs->StillAt(nullptr, sub, CString(path.c_str()), opened.get()));
+    } else {
+      ADD_FAILURE() << "not opened: " << error;
+    }
+    EXPECT_EQ(0, fchdir(back));
+    close(back);
+    EXPECT_EQ(0, system(("rm -rf " + dir).c_str()));
+  }
+}
+
 }  // namespace
