@@ -126,11 +126,12 @@ struct WorkerPool::Timing {
   // A thread times the jobs it runs back to back, a millisecond's worth or
   // this many, to tell whether it is blocked or works. While that changes
   // nothing, its windows grow, to this many times as long: timing a thread
-  // costs system calls, and a worker blocked on the file system would
-  // otherwise pay them at nearly every job.
+  // costs five system calls, and a worker blocked on a network file system,
+  // where a job takes a few round trips, would otherwise pay them every
+  // job or two: as many calls again as the jobs themselves make.
   static constexpr int kTimedPieces = 32;
   static constexpr std::chrono::microseconds kTimedSpan{1000};
-  static constexpr int kLongestWindow = 8;
+  static constexpr int kLongestWindow = 64;
 
   int pieces = 0;  // in the window open; none is open at 0
   bool timed = false;
