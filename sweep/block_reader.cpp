@@ -164,7 +164,7 @@ void BlockReader::RemoveAhead(Directory* dir, Block* block, CString* path) {
   }
 }
 
-bool BlockReader::CloseWhole(Directory* dir, bool may_close) {
+bool BlockReader::CloseWhole(Directory* dir, bool may_close, bool lets_go) {
   if (may_close && OpenBelow(dir)) {
     dir->listing.reset();
     dir->Move(Handle::kClosing, nullptr);
@@ -172,7 +172,7 @@ bool BlockReader::CloseWhole(Directory* dir, bool may_close) {
   }
   // Kept open for what is opened and removed through it: the rest of what
   // the system keeps for it goes here all the same.
-  dir->listing->EndReading();
+  if (lets_go) dir->listing->EndReading();
   return false;
 }
 

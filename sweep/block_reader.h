@@ -49,8 +49,9 @@ class BlockReader {
   // whether nothing is left to do through its listing, its subdirectories
   // opened through it now with the handles set aside for them. Then it is
   // closed on this thread: what the system keeps for a reading is freed
-  // fastest where it was made. Else the reading's state is let go of.
-  bool CloseWhole(Directory* dir, bool may_close);
+  // fastest where it was made. Else the reading's state is let go of,
+  // where `lets_go`.
+  bool CloseWhole(Directory* dir, bool may_close, bool lets_go);
 
  private:
   // Whether `dir`'s block may grow to cost `cost`: counted when it fits.

@@ -379,7 +379,10 @@ void ReadAhead::Run(Directory* dir, const CString* known_path, bool sweep) {
     // removed through its listing but here, and the sweep is not in it yet:
     // this block tells all the listing is still wanted for. Where it could
     // not run short of handles, the sweep enters it without its listing.
-    if (!sweep && first && dir->ahead->ended) reader_.CloseWhole(dir, dir->depth < unheld_above_);
+    // Where the file system keeps the workers waiting (a network one), it
+    // keeps little for a reading, and letting go of it costs two calls.
+    if (!sweep && first && dir->ahead->ended)
+      reader_.CloseWhole(dir, dir->depth < unheld_above_, !pool_->blocked_lately());
   } catch (const std::bad_alloc&) {
     // What was read stays; the rest is the sweep's, as it goes.
     stopped_ = true;

@@ -10,6 +10,7 @@
 #include <stddef.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <vector>
@@ -67,6 +68,8 @@ class WorkerPool {
   // With the lock held: whether the workers wait for the file system more
   // than they work.
   bool blocked() const { return blocked_; }
+  // Without it: the same, as it was lately.
+  bool blocked_lately() const { return blocked_.load(std::memory_order_relaxed); }
   // With the lock held: whether a worker has started.
   bool started() const { return !threads_.empty(); }
 
@@ -113,7 +116,7 @@ class WorkerPool {
   unsigned most_workers_ = 0;  // started as they are wanted
   unsigned least_active_ = 1;
   unsigned working_ = 0;
-  bool blocked_ = false;
+  std::atomic<bool> blocked_{false};  // read without the lock too
   bool sweep_waits_ = false;
   const Job* awaited_ = nullptr;
   int sweep_looks_ = 0;
