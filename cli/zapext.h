@@ -26,6 +26,9 @@ struct ZapextOptions {
   // sweep's, or the file system keeps them waiting. The process looks;
   // the tests do not, as a busy test machine would start none.
   bool beside_others = false;
+  // For the tests: the workers all work from the start and stay so, as
+  // where the file system keeps them waiting.
+  bool as_if_waiting = false;
 };
 
 // Runs the tool for the command line `argv` in the current directory of

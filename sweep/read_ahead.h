@@ -142,7 +142,7 @@ class ReadAhead : public Jobs {
   size_t unheld_above_ = SIZE_MAX;
   uint32_t unheld_on_path_ = 0;
   Directory* deepest_ = nullptr;  // the sweep's
-  WorkerPool::Timing sweep_timing_;  // its own readings, until a worker runs
+  WorkerPool::Timing sweep_timing_{true};  // its own readings, until a worker runs
   uint32_t removed_late_ = 0;
   bool failed_late_ = false;
   // Under the pool's lock:

@@ -47,6 +47,11 @@ inline bool StartsFirstWorker(unsigned others, unsigned processors, bool blocked
   return blocked || others + 1 < processors;
 }
 
+// Where the workers wait for the file system, how many jobs they finish,
+// the one the sweep waits for among them, before it is woken, out of
+// `active` that work at once: half of them.
+inline unsigned SweepWakesAfter(unsigned active) { return std::max(1u, active / 2); }
+
 class WorkerPool {
  public:
   // Up to `workers` threads, which take their jobs from `jobs`, started as
@@ -56,6 +61,9 @@ class WorkerPool {
   // From now on the first worker starts only as StartsFirstWorker says,
   // the machine looked at again every so often while it says no.
   void StartOnlyBesideOthers() { look_ = true; }
+  // From now on all may work, and they act as where the file system keeps
+  // them waiting, whatever their timing says.
+  void ActAsWaiting();
   ~WorkerPool();
   WorkerPool(const WorkerPool&) = delete;
   WorkerPool& operator=(const WorkerPool&) = delete;
@@ -119,9 +127,12 @@ class WorkerPool {
   std::atomic<bool> blocked_{false};  // read without the lock too
   bool sweep_waits_ = false;
   const Job* awaited_ = nullptr;
+  bool awaited_done_ = false;
+  unsigned done_meanwhile_ = 0;  // jobs done while the sweep waits
   int sweep_looks_ = 0;
   bool stopping_ = false;
   bool look_ = false;    // at the machine, before the first worker starts
+  bool adapts_ = true;   // to how the threads' jobs went
   unsigned wakes_ = 0;   // since it was last looked at
 };
 
@@ -135,15 +146,26 @@ struct WorkerPool::Timing {
   static constexpr int kTimedPieces = 32;
   static constexpr std::chrono::microseconds kTimedSpan{1000};
   static constexpr int kLongestWindow = 64;
+  // Jobs run back to back are timed together, the clock read every this
+  // many: where a system call is dear (a virtual machine's kernel, a
+  // user-mode one), two readings a job cost as much as the job's own calls.
+  static constexpr int kPiecesBetweenClocks = 8;
+
+  Timing() = default;
+  explicit Timing(bool apart) : apart(apart) {}
 
   int pieces = 0;  // in the window open; none is open at 0
   bool timed = false;
   // Whether this window tells the time spent waiting for a processor: only
   // after one where the worker looked blocked, as reading it costs most.
   bool with_ready = true;
+  // Whether the thread does other work between its pieces (the sweep):
+  // then each piece is timed on its own.
+  bool apart = false;
+  bool paused = true;  // the time since `since` is not a piece's
   ThreadTime start;
   std::chrono::steady_clock::duration in_pieces{};
-  std::chrono::steady_clock::time_point piece;
+  std::chrono::steady_clock::time_point since;
   double worked = 0, blocked = 0;
   int length = 1;  // of the window, in kTimedSpan and kTimedPieces
 
@@ -155,24 +177,36 @@ struct WorkerPool::Timing {
       timed = TimeThread(&start, with_ready);
       in_pieces = {};
     }
-    piece = std::chrono::steady_clock::now();
+    if (paused) since = std::chrono::steady_clock::now();
+    paused = false;
+  }
+  // Before the thread waits for work: that is no piece's time.
+  void Pause() {
+    if (paused) return;
+    in_pieces += std::chrono::steady_clock::now() - since;
+    paused = true;
   }
   // True when another window has been timed; `closes` ends it with this piece.
   bool End(bool closes = false) {
-    in_pieces += std::chrono::steady_clock::now() - piece;
-    if (++pieces < length * kTimedPieces && in_pieces < length * kTimedSpan && !closes)
-      return false;
+    bool last = ++pieces >= length * kTimedPieces || closes;
+    if (!last && !apart && pieces % kPiecesBetweenClocks != 0) return false;
+    std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now();
+    in_pieces += now - since;
+    since = now;
+    paused = apart;
+    if (!last && in_pieces < length * kTimedSpan) return false;
     pieces = 0;
-    ThreadTime now;
+    paused = true;
+    ThreadTime thread;
     bool told = with_ready;
-    if (!timed || !TimeThread(&now, told)) return false;
-    worked = now.working - start.working;
+    if (!timed || !TimeThread(&thread, told)) return false;
+    worked = thread.working - start.working;
     // At most this long blocked: some of it may have been waiting for a
     // processor, which the next window tells, if it matters.
     double not_working = std::chrono::duration<double>(in_pieces).count() - worked;
     with_ready = not_working > worked;
     if (!told && with_ready) return false;
-    blocked = not_working - (now.ready - start.ready);
+    blocked = not_working - (thread.ready - start.ready);
     return true;
   }
 };
