@@ -99,8 +99,9 @@ class FileSystem {
 
   // Whether `entry` of the open listing `parent` (or, with `parent` null,
   // the full text `path`) still names the directory that `dir` lists: not
-  // moved away nor replaced since `dir` was opened. False when it cannot
-  // tell.
+  // moved away nor replaced since `dir` was opened. Where the system keeps
+  // the path each open directory is reached by, the directory still at
+  // `path` is still there. False when it cannot tell.
   virtual bool StillAt(Listing* parent, const DirEntry& entry, const CString& path,
                        Listing* dir) = 0;
 

@@ -228,16 +228,11 @@ class PosixFileSystem : public FileSystem {
 
   bool StillAt(Listing* parent, const DirEntry& entry, const CString& path,
                Listing* dir) override {
-    // Where the system knows it, and its parent, by the very paths the
-    // sweep names them by, the name still leads to it: neither has moved.
-    const char* text = path;
-    size_t length = path.GetLength();
-    size_t name = strlen(entry.name);
-    size_t above = length > name ? length - name - 1 : 0;  // the parent's path
-    bool named_so = length > name && text[above] == '/' && strcmp(text + above + 1, entry.name) == 0;
-    if (KnownAs(FdOf(dir), text, length) &&
-        (!parent || (named_so && KnownAs(FdOf(parent), text, above))))
-      return true;
+    // Where the system knows it by the very path the sweep names it by, it
+    // is where that path leads, in the tree, where its lines name it: the
+    // file system is not asked. One call: this is the sweep's, on every
+    // directory opened ahead.
+    if (KnownAs(FdOf(dir), path, path.GetLength())) return true;
     // Otherwise by device and inode: the name, not followed if it is a
     // link now, and the descriptor.
     struct stat named, opened;
