@@ -134,30 +134,14 @@ void WorkerPool::WaitForProgress(const Job* awaited) {
   if (LookAgain(&sweep_looks_)) return;
   sweep_waits_ = true;
   awaited_ = awaited;
-  awaited_done_ = false;
-  done_meanwhile_ = 0;
   ready_.Wait(&mutex_);
   sweep_waits_ = false;
 }
 
 void WorkerPool::Progress(const Job* done) {
-  if (!sweep_waits_) return;
   // Woken for nothing, the sweep would only sleep again: where the workers
   // wait for the file system, most of what they finish is not its next.
-  if (awaited_) {
-    awaited_done_ = awaited_done_ || awaited_ == done;
-    ++done_meanwhile_;
-    if (!awaited_done_) return;
-    // Nor is it woken for each job it waits for there: a wake-up costs what
-    // a job's own calls cost where system calls are dear, and the jobs
-    // after its next, which the workers took nearest first, are most often
-    // done a moment later. Not where a worker has nothing to take, as what
-    // the sweep leaves behind makes room for more, nor once all have ended.
-    if (blocked_ && done_meanwhile_ < SweepWakesAfter(active_) && working_ > 0 &&
-        (idle_ == 0 || working_ >= active_))
-      return;
-  }
-  ready_.WakeOne();
+  if (sweep_waits_ && (!awaited_ || awaited_ == done)) ready_.WakeOne();
 }
 
 void WorkerPool::WorkerMain(void* pool) { static_cast<WorkerPool*>(pool)->Loop(); }

@@ -47,11 +47,6 @@ inline bool StartsFirstWorker(unsigned others, unsigned processors, bool blocked
   return blocked || others + 1 < processors;
 }
 
-// Where the workers wait for the file system, how many jobs they finish,
-// the one the sweep waits for among them, before it is woken, out of
-// `active` that work at once: half of them.
-inline unsigned SweepWakesAfter(unsigned active) { return std::max(1u, active / 2); }
-
 class WorkerPool {
  public:
   // Up to `workers` threads, which take their jobs from `jobs`, started as
@@ -127,8 +122,6 @@ class WorkerPool {
   std::atomic<bool> blocked_{false};  // read without the lock too
   bool sweep_waits_ = false;
   const Job* awaited_ = nullptr;
-  bool awaited_done_ = false;
-  unsigned done_meanwhile_ = 0;  // jobs done while the sweep waits
   int sweep_looks_ = 0;
   bool stopping_ = false;
   bool look_ = false;    // at the machine, before the first worker starts
@@ -146,9 +139,11 @@ struct WorkerPool::Timing {
   static constexpr int kTimedPieces = 32;
   static constexpr std::chrono::microseconds kTimedSpan{1000};
   static constexpr int kLongestWindow = 64;
-  // Jobs run back to back are timed together, the clock read every this
-  // many: where a system call is dear (a virtual machine's kernel, a
-  // user-mode one), two readings a job cost as much as the job's own calls.
+  // Jobs run back to back are timed together, once a window is this long,
+  // the clock read every this many: where a system call is dear (a virtual
+  // machine's kernel, a user-mode one), two readings a job cost as much as
+  // the job's own calls. Shorter windows, where the count of workers is
+  // still being found, read it every job: they close the sooner.
   static constexpr int kPiecesBetweenClocks = 8;
 
   Timing() = default;
@@ -189,7 +184,8 @@ struct WorkerPool::Timing {
   // True when another window has been timed; `closes` ends it with this piece.
   bool End(bool closes = false) {
     bool last = ++pieces >= length * kTimedPieces || closes;
-    if (!last && !apart && pieces % kPiecesBetweenClocks != 0) return false;
+    if (!last && !apart && length >= kPiecesBetweenClocks && pieces % kPiecesBetweenClocks != 0)
+      return false;
     std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now();
     in_pieces += now - since;
     since = now;
