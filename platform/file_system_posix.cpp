@@ -135,18 +135,19 @@ class PosixListing : public PortableListing {
 
 int FdOf(Listing* listing) { return static_cast<PosixListing*>(listing)->fd(); }
 
-// Whether the system knows the open directory `fd` by the first `length`
-// bytes of `path`. Linux keeps the path each open file was reached by, and
-// moves it with its directory; asking for it asks nothing of the file
-// system, where a network one takes a round trip to look a name up. False
-// where it cannot tell: no /proc, or a path too long to hold here.
-bool KnownAs(int fd, const char* path, size_t length) {
+// Whether the system knows the open directory `fd` by `path`. Linux keeps
+// the path each open file was reached by, and moves it with its directory;
+// asking for it asks nothing of the file system, where a network one takes
+// a round trip to look a name up. False where it cannot tell: no /proc, or
+// a path too long to hold here.
+bool KnownAs(int fd, const CString& path) {
   char link[32];
   char text[1024];
+  size_t length = path.GetLength();
   if (length >= sizeof text) return false;
   snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
   ssize_t got = readlink(link, text, length + 1);
-  return got == static_cast<ssize_t>(length) && memcmp(text, path, length) == 0;
+  return got == static_cast<ssize_t>(length) && memcmp(text, static_cast<const char*>(path), length) == 0;
 }
 
 class PosixFileSystem : public FileSystem {
@@ -232,7 +233,7 @@ class PosixFileSystem : public FileSystem {
     // is where that path leads, in the tree, where its lines name it: the
     // file system is not asked. One call: this is the sweep's, on every
     // directory opened ahead.
-    if (KnownAs(FdOf(dir), path, path.GetLength())) return true;
+    if (KnownAs(FdOf(dir), path)) return true;
     // Otherwise by device and inode: the name, not followed if it is a
     // link now, and the descriptor.
     struct stat named, opened;

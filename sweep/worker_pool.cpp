@@ -18,22 +18,21 @@ const unsigned kWakesBetweenLooks = 64;
 }  // namespace
 
 WorkerPool::WorkerPool(unsigned workers, Jobs* jobs) : jobs_(jobs) {
-  ThreadTime unused;
-  bool adapts = TimeThread(&unused, false);
   // The sweep has a processor of its own, and reads ahead too while it
   // waits for a worker: the workers start with the others.
   unsigned processors = ProcessorCount();
   least_active_ = processors > 1 ? processors - 1 : 1;
-  // Where the system cannot time a thread, all of them work from the start,
-  // as if they waited.
-  active_ = adapts && least_active_ < workers ? least_active_ : workers;
-  blocked_ = !adapts;
+  active_ = std::min(least_active_, workers);
   try {
     threads_.reserve(workers);
     most_workers_ = workers;
   } catch (const std::bad_alloc&) {
     // None, and the sweep works alone.
   }
+  // Where the system cannot time a thread, all of them work from the start,
+  // as if they waited.
+  ThreadTime unused;
+  if (!TimeThread(&unused, false)) WorkAsWaiting();
   // Each starts when there is work for it: a tree with nothing to hand
   // over, one directory or a chain of them, costs no thread.
 }
@@ -87,6 +86,10 @@ bool WorkerPool::FirstWorkerDue() {
 
 void WorkerPool::ActAsWaiting() {
   Locked locked(&mutex_);
+  WorkAsWaiting();
+}
+
+void WorkerPool::WorkAsWaiting() {
   blocked_ = true;
   active_ = most_workers_;
   adapts_ = false;

@@ -95,6 +95,9 @@ class WorkerPool {
   bool Adapt(const Timing& timing);
 
  private:
+  // With mutex_ held, or before any thread starts: all may work, blocked,
+  // whatever their timing says.
+  void WorkAsWaiting();
   // With mutex_ held: whether the first worker may start now.
   bool FirstWorkerDue();
   // With mutex_ held: starts one more worker, false when none could start.

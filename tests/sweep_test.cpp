@@ -358,11 +358,16 @@ const SweepCase kSweepCases[] = {
 const ZapextOptions kEngines[] = {{0, false, nullptr}, {1, false, nullptr}, {3, false, nullptr},
                                   {3, true, nullptr}, {8, false, nullptr, false, true}};
 
+// An engine as a test's trace names it.
+std::string EngineName(const ZapextOptions& options) {
+  return std::to_string(options.workers) + " workers" + (options.watched ? ", watched" : "") +
+         (options.as_if_waiting ? ", waiting" : "");
+}
+
 TEST(SweepTest, Cases) {
   for (const ZapextOptions& options : kEngines) {
     for (const SweepCase& c : kSweepCases) {
-      SCOPED_TRACE(std::string(c.title) + ", workers " + std::to_string(options.workers) +
-                   (options.watched ? ", watched" : "") + (options.as_if_waiting ? ", waiting" : ""));
+      SCOPED_TRACE(std::string(c.title) + ", " + EngineName(options));
       VirtualFileSystem fs;
       c.setup(&fs);
       Outcome run = RunZapext(&fs, c.args, options);
@@ -404,7 +409,7 @@ class InterruptedOnRemoval : public VirtualFileSystem {
 
 TEST(SweepTest, InterruptionStopsAfterTheFileAtHand) {
   for (ZapextOptions options : kEngines) {
-    SCOPED_TRACE(options.workers);
+    SCOPED_TRACE(EngineName(options));
     InterruptedOnRemoval fs;
     fs.AddFile("d/a.bak");
     fs.AddFile("d/b.bak");
@@ -530,7 +535,7 @@ class ClosingWatch : public VirtualFileSystem {
 // be moved away under it stays the single-threaded sweep's.
 TEST(SweepTest, AFileGoesBeforeTheSweepPassesIt) {
   for (const ZapextOptions& options : kEngines) {
-    SCOPED_TRACE(options.workers);
+    SCOPED_TRACE(EngineName(options));
     ClosingWatch fs;
     fs.AddFile("first.bak");
     // Each with a directory inside, so that the sweep closes it itself.
@@ -568,7 +573,7 @@ class WorkerWatch : public VirtualFileSystem {
 TEST(SweepTest, WaitingDirectoriesAreReadByAWorker) {
   for (const ZapextOptions& options : kEngines) {
     if (options.workers == 0) continue;
-    SCOPED_TRACE(options.workers);
+    SCOPED_TRACE(EngineName(options));
     WorkerWatch fs;
     for (int i = 0; i < 5; ++i) fs.AddFile("d" + std::to_string(i) + "/x.bak");
     Outcome run = RunZapext(&fs, {"bak"}, options);
@@ -609,9 +614,7 @@ void UntilHeld(bool watched, const std::function<bool(const ZapextOptions&)>& ro
     if (options.workers == 0 || (options.watched && !watched)) continue;
     bool held = false;
     for (int i = 0; i < 20 && !held && !::testing::Test::HasFailure(); ++i) {
-      SCOPED_TRACE(std::to_string(options.workers) + " workers" +
-                   (options.watched ? ", watched" : "") + (options.as_if_waiting ? ", waiting" : "") +
-                   ", round " + std::to_string(i));
+      SCOPED_TRACE(EngineName(options) + ", round " + std::to_string(i));
       held = round(options);
     }
     EXPECT_TRUE(held || ::testing::Test::HasFailure());
@@ -929,9 +932,7 @@ TEST(SweepTest, ManyBlocksGiveTheOneThreadLines) {
     ASSERT_EQ(0, expected.status);
     for (const ZapextOptions& options : kEngines) {
       for (int round = 0; round < 5; ++round) {
-        SCOPED_TRACE(std::to_string(shape.entries) + " entries, " +
-                     std::to_string(options.workers) + " workers" +
-                     (options.watched ? ", watched" : "") + (options.as_if_waiting ? ", waiting" : "") +
+        SCOPED_TRACE(std::to_string(shape.entries) + " entries, " + EngineName(options) +
                      ", round " + std::to_string(round));
         VirtualFileSystem fs;
         build(&fs);
