@@ -6,7 +6,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/resource.h>
@@ -14,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <new>
 #include <vector>
 
@@ -145,7 +145,11 @@ bool KnownAs(int fd, const CString& path) {
   char text[1024];
   size_t length = path.GetLength();
   if (length >= sizeof text) return false;
-  snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  // Not a formatted print: on a tree of many small directories, that took
+  // 3% of all the instructions of a sweep.
+  static const char kFds[] = "/proc/self/fd/";
+  memcpy(link, kFds, sizeof kFds - 1);
+  *std::to_chars(link + sizeof kFds - 1, link + sizeof link - 1, fd).ptr = '\0';
   ssize_t got = readlink(link, text, length + 1);
   return got == static_cast<ssize_t>(length) && memcmp(text, static_cast<const char*>(path), length) == 0;
 }
