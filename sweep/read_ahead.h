@@ -146,7 +146,8 @@ class ReadAhead : public Jobs {
   uint32_t removed_late_ = 0;
   bool failed_late_ = false;
   // Under the pool's lock:
-  NearestFirst queue_;
+  KeptNodes nodes_;
+  NearestFirst queue_{Nearer(), NearestFirst::allocator_type(&nodes_)};
   size_t busy_ = 0;
   // Blocks the sweep is done with, to read into again: a block a directory
   // costs no allocation. In the budget while they wait.
