@@ -18,8 +18,10 @@
 class BlockReader {
  public:
   // Counted in the budget at once for a block a worker reads, and added in
-  // steps at least this large as it grows: most directories need no more.
-  static constexpr size_t kGrantStep = 8 << 10;
+  // steps at least this large as it grows: most directories need no more,
+  // the block their listing is read into (32 KiB) included. Each step takes
+  // the engine's lock.
+  static constexpr size_t kGrantStep = 40 << 10;
   // Subdirectories of a directory read whole opened at once at most.
   static constexpr size_t kOpenedBelow = 8;
 

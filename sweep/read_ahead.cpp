@@ -77,22 +77,11 @@ bool ReadAhead::Enter(Entered* entered, Directory* parent, const DirEntry* entry
   // in, as the single-threaded sweep does: what it opens there fails as
   // that one's would.
   if (dir->depth >= unheld_above_ && unheld_on_path_ > 0) HoldPath(parent);
-  bool ahead;
-  {
-    Locked locked(pool_->mutex());
-    dir->Move(Visit::kIn);
-    Settle(dir.get(), &path);
-    ahead = dir->handle() == Handle::kAhead;
-    if (ahead) dir->Move(Handle::kOwn, &budget_);
-    if (dir->handle() == Handle::kClosed) ++unheld_on_path_;
-  }
-  // Opened ahead, it may have been moved away since: nothing is removed
-  // through it then. Checked before its next block is handed out.
-  if (ahead) CheckStillThere(dir.get(), path);
-  Handle handle = dir->handle();
-  bool opened = handle == Handle::kOwn || handle == Handle::kGivenBack || handle == Handle::kClosed;
-  {
-    Locked locked(pool_->mutex());
+  bool opened = false;
+  // With the lock: its first block handed out, where it is open.
+  auto begin = [&] {
+    Handle handle = dir->handle();
+    opened = handle == Handle::kOwn || handle == Handle::kGivenBack || handle == Handle::kClosed;
     if (!opened) {
       *error = dir->open_error;
       // Not opened for want of memory, or left to the sweep: it is opened
@@ -101,6 +90,23 @@ bool ReadAhead::Enter(Entered* entered, Directory* parent, const DirEntry* entry
     } else if (dir->reading() != Reading::kListing) {
       TakeBlock(dir.get());
     }
+  };
+  bool ahead;
+  {
+    Locked locked(pool_->mutex());
+    dir->Move(Visit::kIn);
+    Settle(dir.get(), &path);
+    ahead = dir->handle() == Handle::kAhead;
+    if (ahead) dir->Move(Handle::kOwn, &budget_);
+    if (dir->handle() == Handle::kClosed) ++unheld_on_path_;
+    if (!ahead) begin();
+  }
+  if (ahead) {
+    // Opened ahead, it may have been moved away since: nothing is removed
+    // through it then. Checked before its next block is handed out.
+    CheckStillThere(dir.get(), path);
+    Locked locked(pool_->mutex());
+    begin();
   }
   if (!opened && *error == 0) {
     Listing* through = parent ? ListingOf(parent) : nullptr;
