@@ -7,12 +7,6 @@
 
 namespace {
 
-// Spare blocks kept at most, and the room one may keep.
-const size_t kSpareBlocks = 32;
-const size_t kSpareItems = 64;
-const size_t kSpareBytes = 4 << 10;
-const size_t kSpareItemsAtLeast = 16;
-
 // Handles the process may hold besides the sweep's levels and those opened
 // ahead: the standard streams are counted already.
 const size_t kHandlesElsewhere = 8;
@@ -37,11 +31,6 @@ void ReadAhead::Start(WorkerPool* pool, bool remove_ahead) {
   // left for whatever else opens one for a moment.
   size_t free = fs_->HandlesFree();
   if (free != SIZE_MAX) unheld_above_ = free > kHandlesElsewhere ? free - kHandlesElsewhere : 0;
-  try {
-    spare_.reserve(kSpareBlocks);
-  } catch (const std::bad_alloc&) {
-    // Then none are kept.
-  }
 }
 
 ReadAhead::Entered ReadAhead::Open(Directory* parent, const DirEntry* entry, const CString& path,
@@ -477,20 +466,12 @@ void ReadAhead::Close(Directory* dir) {
 
 void ReadAhead::Spare(std::unique_ptr<Block>* block) {
   Block* b = block->get();
-  if (spare_.size() == spare_.capacity() || b->items.capacity() < kSpareItemsAtLeast ||
-      b->items.capacity() > kSpareItems || b->names.capacity() > kSpareBytes)
-    return;
-  b->Clear();
-  if (b->lines.capacity() > kSpareBytes) std::string().swap(b->lines);
-  budget_.Count(b->SpareCost());
-  spare_.push_back(std::move(*block));  // within what was reserved
+  if (spare_.Keep(block)) budget_.Count(b->SpareCost());
 }
 
 std::unique_ptr<Block> ReadAhead::SpareBlock() {
-  if (spare_.empty()) return nullptr;
-  std::unique_ptr<Block> block = std::move(spare_.back());
-  spare_.pop_back();
-  Discount(block->SpareCost());
+  std::unique_ptr<Block> block = spare_.Take();
+  if (block) Discount(block->SpareCost());
   return block;
 }
 

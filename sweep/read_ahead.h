@@ -7,7 +7,8 @@
 //
 // Its rooms: the state of one directory (directory.h), reading one block
 // (block_reader.h), the order of the work waiting (nearest_first.h), the
-// threads (worker_pool.h), and what may wait at once (budget.h).
+// threads (worker_pool.h), what may wait at once (budget.h), and the blocks
+// kept to read into again (spare_blocks.h).
 //
 // On a terminal, files are not removed ahead: the sweep removes each one
 // itself once its line is out, and the workers only read.
@@ -18,7 +19,6 @@
 
 #include <atomic>
 #include <memory>
-#include <vector>
 
 #include "platform/cstring.h"
 #include "platform/file_system.h"
@@ -27,6 +27,7 @@
 #include "sweep/directory.h"
 #include "sweep/nearest_first.h"
 #include "sweep/output.h"
+#include "sweep/spare_blocks.h"
 #include "sweep/worker_pool.h"
 
 class ReadAhead : public Jobs {
@@ -149,9 +150,7 @@ class ReadAhead : public Jobs {
   KeptNodes nodes_;
   NearestFirst queue_{Nearer(), NearestFirst::allocator_type(&nodes_)};
   size_t busy_ = 0;
-  // Blocks the sweep is done with, to read into again: a block a directory
-  // costs no allocation. In the budget while they wait.
-  std::vector<std::unique_ptr<Block>> spare_;
+  SpareBlocks spare_;
 };
 
 #endif  // ZAPEXT_SWEEP_READ_AHEAD_H_
