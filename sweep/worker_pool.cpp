@@ -12,9 +12,6 @@ const size_t kWorkerStack = 256 << 10;
 // How often a thread waiting looks again before it sleeps.
 const int kLooksBeforeSleep = 64;
 
-// Wake-ups with no worker between two looks at whether a processor is free.
-const unsigned kWakesBetweenLooks = 64;
-
 }  // namespace
 
 WorkerPool::WorkerPool(unsigned workers, Jobs* jobs) : jobs_(jobs) {
@@ -78,10 +75,12 @@ void WorkerPool::WakeWorker(size_t waiting) {
 
 bool WorkerPool::FirstWorkerDue() {
   if (!look_ || blocked_) return true;
-  // Looked at once, and then again after this many wake-ups: the machine's
-  // load changes slowly against a directory's reading.
-  if (wakes_++ % kWakesBetweenLooks != 0) return false;
-  return StartsFirstWorker(OthersRunning(), ProcessorCount(), blocked_);
+  std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now();
+  if (!LooksAgain(refused_, now - looked_)) return false;
+  if (StartsFirstWorker(OthersRunning(), ProcessorCount(), blocked_)) return true;
+  ++refused_;
+  looked_ = now;
+  return false;
 }
 
 void WorkerPool::ActAsWaiting() {

@@ -47,6 +47,19 @@ inline bool StartsFirstWorker(unsigned others, unsigned processors, bool blocked
   return blocked || others + 1 < processors;
 }
 
+// Whether the machine is looked at again for the first worker, `since` the
+// last look, after `refused` looks that found no processor free. By the
+// clock, not by the work handed over: a directory of many subdirectories
+// hands over dozens at once, and what else ran then is most often a
+// moment's work (the system writing back what the program before left
+// it). Soon at first, then less often while no processor is free, so that
+// a busy machine costs at most one look every 1.6 ms.
+inline bool LooksAgain(unsigned refused, std::chrono::steady_clock::duration since) {
+  const std::chrono::microseconds kFirstAgain{100};
+  const unsigned kDoublings = 4;
+  return refused == 0 || since >= kFirstAgain * (1u << std::min(refused - 1, kDoublings));
+}
+
 class WorkerPool {
  public:
   // Up to `workers` threads, which take their jobs from `jobs`, started as
@@ -129,7 +142,8 @@ class WorkerPool {
   bool stopping_ = false;
   bool look_ = false;    // at the machine, before the first worker starts
   bool adapts_ = true;   // to how the threads' jobs went
-  unsigned wakes_ = 0;   // since it was last looked at
+  unsigned refused_ = 0;  // looks that found no processor free
+  std::chrono::steady_clock::time_point looked_;  // the last of them
 };
 
 struct WorkerPool::Timing {

@@ -605,6 +605,29 @@ TEST(SweepTest, AWorkerStartsOnlyWhereItCanWin) {
     EXPECT_EQ(row.starts, StartsFirstWorker(row.others, row.processors, row.blocked)) << row.machine;
 }
 
+// When a machine found busy is looked at again for the first worker: by
+// the time since, however many directories were handed over meanwhile.
+TEST(SweepTest, ABusyMachineIsLookedAtAgainByTheClock) {
+  using std::chrono::microseconds;
+  struct Row {
+    const char* when;
+    unsigned refused;  // looks that found no processor free
+    microseconds since;  // the last of them
+    bool looks;
+  };
+  const Row kRows[] = {
+      {"the first hand-over", 0, microseconds(0), true},
+      {"just found busy", 1, microseconds(10), false},
+      {"found busy once, a tenth of a millisecond ago", 1, microseconds(100), true},
+      {"found busy three times, 0.3 ms ago", 3, microseconds(300), false},
+      {"found busy three times, 0.4 ms ago", 3, microseconds(400), true},
+      {"busy all along, 1.5 ms ago", 50, microseconds(1500), false},
+      {"busy all along, 1.6 ms ago", 50, microseconds(1600), true},
+      {"busy for a very long run", 4000000000u, microseconds(1600), true},
+  };
+  for (const Row& row : kRows) EXPECT_EQ(row.looks, LooksAgain(row.refused, row.since)) << row.when;
+}
+
 // Runs `round` with each engine that has workers (watched too, where
 // `watched`) until it says the sweep was held where it meant to hold it,
 // 20 rounds at most (a worker may take "a" before the sweep comes to it),
