@@ -86,7 +86,10 @@ void GiveWay();
 unsigned ProcessorCount();
 
 // How many threads of the whole system, the caller's left out, are running
-// or ready to run now; 0 where the system does not tell.
-unsigned OthersRunning();
+// or ready to run now; 0 where the system does not tell. `starting`: the
+// process has only just started, and the program that started it, waiting
+// for it now, is not one of them, though a system may still count it (Linux
+// keeps a thread that has just gone to sleep counted for up to a tick).
+unsigned OthersRunning(bool starting);
 
 #endif  // ZAPEXT_PLATFORM_THREAD_H_

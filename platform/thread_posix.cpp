@@ -3,6 +3,7 @@
 #endif
 #include <fcntl.h>
 #include <stdio.h>
+#include <string.h>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
@@ -178,20 +179,46 @@ void SetUpHeaps() {
 #endif
 }
 
-unsigned OthersRunning() {
+#ifdef __linux__
+namespace {
+
+// The text of a small file of /proc, or false.
+bool ReadProc(const char* path, char* text, size_t size) {
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  ssize_t length = read(fd, text, size - 1);
+  close(fd);
+  if (length <= 0) return false;
+  text[length] = '\0';
+  return true;
+}
+
+// Whether the process that started this one is asleep (waiting for it).
+bool ParentAsleep() {
+  pid_t parent = getppid();
+  if (parent <= 1) return false;  // adopted: not who started it
+  char path[32], text[512];
+  snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(parent));
+  if (!ReadProc(path, text, sizeof text)) return false;
+  const char* state = strrchr(text, ')');  // the name may hold anything
+  return state && (state[1] == ' ') && (state[2] == 'S' || state[2] == 'D');
+}
+
+}  // namespace
+#endif
+
+unsigned OthersRunning(bool starting) {
 #ifdef __linux__
   // The fourth field of /proc/loadavg: running and ready, out of all.
-  int fd = open("/proc/loadavg", O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return 0;
   char text[128];
-  ssize_t length = read(fd, text, sizeof text - 1);
-  close(fd);
   unsigned running;
-  if (length <= 0) return 0;
-  text[length] = '\0';
+  if (!ReadProc("/proc/loadavg", text, sizeof text)) return 0;
   if (sscanf(text, "%*s %*s %*s %u/", &running) != 1 || running == 0) return 0;
-  return running - 1;
+  unsigned others = running - 1;
+  if (starting && others > 0 && ParentAsleep()) --others;
+  return others;
 #else
+  (void)starting;
   return 0;
 #endif
 }

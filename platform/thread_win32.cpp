@@ -74,7 +74,7 @@ bool TimeThread(ThreadTime*, bool) { return false; }
 // Windows' heap is shared by every thread already.
 void SetUpHeaps() {}
 
-unsigned OthersRunning() { return 0; }  // not told: every processor counts as free
+unsigned OthersRunning(bool) { return 0; }  // not told: every processor counts as free
 
 unsigned ProcessorCount() {
   SYSTEM_INFO info;

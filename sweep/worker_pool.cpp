@@ -77,7 +77,8 @@ bool WorkerPool::FirstWorkerDue() {
   if (!look_ || blocked_) return true;
   std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now();
   if (!LooksAgain(refused_, now - looked_)) return false;
-  if (StartsFirstWorker(OthersRunning(), ProcessorCount(), blocked_)) return true;
+  unsigned others = OthersRunning(LooksAtStart(refused_, now - made_));
+  if (StartsFirstWorker(others, ProcessorCount(), blocked_)) return true;
   ++refused_;
   looked_ = now;
   return false;

@@ -60,6 +60,13 @@ inline bool LooksAgain(unsigned refused, std::chrono::steady_clock::duration sin
   return refused == 0 || since >= kFirstAgain * (1u << std::min(refused - 1, kDoublings));
 }
 
+// Whether a look at the machine comes as the process starts: the first
+// look, this soon after the pool was made, when the program that started
+// this one may still be counted running though it only waits for it.
+inline bool LooksAtStart(unsigned refused, std::chrono::steady_clock::duration since_made) {
+  return refused == 0 && since_made < std::chrono::milliseconds(2);
+}
+
 class WorkerPool {
  public:
   // Up to `workers` threads, which take their jobs from `jobs`, started as
@@ -144,6 +151,7 @@ class WorkerPool {
   bool adapts_ = true;   // to how the threads' jobs went
   unsigned refused_ = 0;  // looks that found no processor free
   std::chrono::steady_clock::time_point looked_;  // the last of them
+  std::chrono::steady_clock::time_point made_ = std::chrono::steady_clock::now();
 };
 
 struct WorkerPool::Timing {

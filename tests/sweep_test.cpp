@@ -613,19 +613,28 @@ TEST(SweepTest, ABusyMachineIsLookedAtAgainByTheClock) {
     const char* when;
     unsigned refused;  // looks that found no processor free
     microseconds since;  // the last of them
+    microseconds since_made;  // the pool
     bool looks;
+    bool at_start;  // the program that started the process is not counted
   };
   const Row kRows[] = {
-      {"the first hand-over", 0, microseconds(0), true},
-      {"just found busy", 1, microseconds(10), false},
-      {"found busy once, a tenth of a millisecond ago", 1, microseconds(100), true},
-      {"found busy three times, 0.3 ms ago", 3, microseconds(300), false},
-      {"found busy three times, 0.4 ms ago", 3, microseconds(400), true},
-      {"busy all along, 1.5 ms ago", 50, microseconds(1500), false},
-      {"busy all along, 1.6 ms ago", 50, microseconds(1600), true},
-      {"busy for a very long run", 4000000000u, microseconds(1600), true},
+      {"the first hand-over", 0, microseconds(0), microseconds(400), true, true},
+      {"the first hand-over, after a chain of directories", 0, microseconds(0), microseconds(2000),
+       true, false},
+      {"just found busy", 1, microseconds(10), microseconds(410), false, false},
+      {"found busy once, a tenth of a millisecond ago", 1, microseconds(100), microseconds(500),
+       true, false},
+      {"found busy three times, 0.3 ms ago", 3, microseconds(300), microseconds(900), false, false},
+      {"found busy three times, 0.4 ms ago", 3, microseconds(400), microseconds(1000), true, false},
+      {"busy all along, 1.5 ms ago", 50, microseconds(1500), microseconds(80000), false, false},
+      {"busy all along, 1.6 ms ago", 50, microseconds(1600), microseconds(80000), true, false},
+      {"busy for a very long run", 4000000000u, microseconds(1600), microseconds(1000000000), true,
+       false},
   };
-  for (const Row& row : kRows) EXPECT_EQ(row.looks, LooksAgain(row.refused, row.since)) << row.when;
+  for (const Row& row : kRows) {
+    EXPECT_EQ(row.looks, LooksAgain(row.refused, row.since)) << row.when;
+    EXPECT_EQ(row.at_start, LooksAtStart(row.refused, row.since_made)) << row.when;
+  }
 }
 
 // Runs `round` with each engine that has workers (watched too, where
