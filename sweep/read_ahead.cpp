@@ -225,10 +225,7 @@ void ReadAhead::TakeBlock(Directory* dir) {
 
 void ReadAhead::Settle(Directory* dir, const CString* path) {
   Mutex* lock = pool_->mutex();
-  if (dir->work() == Work::kQueued) {
-    queue_.erase(dir);
-    dir->Move(Work::kNone);
-  }
+  if (dir->work() == Work::kQueued) Unqueue(dir);
   while (dir->work() == Work::kBusy) {
     // Waiting for a worker, the sweep does a worker's share meanwhile:
     // where the processors, not the file system, hold the workers back,
@@ -289,6 +286,15 @@ void ReadAhead::QueueBelow(Block* block) {
   for (Item& item : block->items) {
     if (item.below && Queue(item.below.get(), &at, after)) after = true;
   }
+}
+
+void ReadAhead::Unqueue(Directory* dir) {
+  // Most often the nearest, which the sweep has come to: found without a
+  // search, each step of which walks both directories' paths.
+  NearestFirst::iterator at = queue_.begin();
+  if (*at != dir) at = queue_.find(dir);
+  queue_.erase(at);
+  dir->Move(Work::kNone);
 }
 
 size_t ReadAhead::ForWorkers() const {
@@ -425,10 +431,7 @@ void ReadAhead::Discount(size_t cost) {
 void ReadAhead::Forget(Directory* dir, bool left) {
   if (dir->visit() == Visit::kLeft) return;
   if (left) dir->Move(Visit::kLeft);
-  if (dir->work() == Work::kQueued) {
-    queue_.erase(dir);
-    dir->Move(Work::kNone);
-  }
+  if (dir->work() == Work::kQueued) Unqueue(dir);
   if (dir->handle() == Handle::kAhead) {
     dir->listing.reset();
     dir->Move(Handle::kNone, &budget_);

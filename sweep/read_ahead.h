@@ -104,6 +104,8 @@ class ReadAhead : public Jobs {
   // becomes where it went. False when it was not queued.
   bool Queue(Directory* dir, NearestFirst::iterator* at = nullptr, bool after = false);
   void QueueBelow(Block* block);
+  // With the lock: takes the queued `dir` out of the queue.
+  void Unqueue(Directory* dir);
   size_t ForWorkers() const;
   void Discount(size_t cost);
   // With the lock: nothing more is read ahead below `dir`, and what was
