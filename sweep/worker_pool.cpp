@@ -159,13 +159,19 @@ void WorkerPool::Loop() {
     if (job) {
       looks = 0;
       ++working_;
+      // One worker times its jobs at a time: the workers run jobs of one
+      // kind, and where a system call is dear (a virtual machine's kernel)
+      // each timing all of them cost as many calls as a job again.
+      bool times = timing.open() || !timer_taken_;
+      if (times) timer_taken_ = true;
       mutex_.Unlock();
-      timing.Start();
+      if (times) timing.Start();
       jobs_->Run(job);
-      bool timed = timing.End();
+      bool timed = times && timing.End();
       mutex_.Lock();
       --working_;
       jobs_->Done(job);
+      if (times && !timing.open()) timer_taken_ = false;
       if (timed) timing.Adapted(Adapt(timing));
       continue;
     }
@@ -173,6 +179,11 @@ void WorkerPool::Loop() {
     timing.Pause();
     // One beyond those that may work at once has nothing to look for.
     if (working_ < active_ && LookAgain(&looks)) continue;
+    // Asleep, it leaves the timing to another.
+    if (timing.open()) {
+      timing.Drop();
+      timer_taken_ = false;
+    }
     ++idle_;
     more_.Wait(&mutex_);
     --idle_;

@@ -149,6 +149,7 @@ class WorkerPool {
   bool stopping_ = false;
   bool look_ = false;    // at the machine, before the first worker starts
   bool adapts_ = true;   // to how the threads' jobs went
+  bool timer_taken_ = false;  // a worker times its jobs
   unsigned refused_ = 0;  // looks that found no processor free
   std::chrono::steady_clock::time_point looked_;  // the last of them
   std::chrono::steady_clock::time_point made_ = std::chrono::steady_clock::now();
@@ -189,6 +190,13 @@ struct WorkerPool::Timing {
   double worked = 0, blocked = 0;
   int length = 1;  // of the window, in kTimedSpan and kTimedPieces
 
+  // Whether a window is open: the thread is timing its jobs.
+  bool open() const { return pieces > 0; }
+  // Closes the window open, untimed.
+  void Drop() {
+    pieces = 0;
+    paused = true;
+  }
   // After a window timed: whether it changed how many work.
   void Adapted(bool changed) { length = changed ? 1 : std::min(2 * length, kLongestWindow); }
 
