@@ -133,6 +133,34 @@ void Thread::Join() {
 
 void GiveWay() { sched_yield(); }
 
+#ifdef __linux__
+namespace {
+
+// The text of a small file of /proc, or false.
+bool ReadProc(const char* path, char* text, size_t size) {
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  ssize_t length = read(fd, text, size - 1);
+  close(fd);
+  if (length <= 0) return false;
+  text[length] = '\0';
+  return true;
+}
+
+// Whether the process that started this one is asleep (waiting for it).
+bool ParentAsleep() {
+  pid_t parent = getppid();
+  if (parent <= 1) return false;  // adopted: not who started it
+  char path[32], text[512];
+  snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(parent));
+  if (!ReadProc(path, text, sizeof text)) return false;
+  const char* state = strrchr(text, ')');  // the name may hold anything
+  return state && state[1] == ' ' && (state[2] == 'S' || state[2] == 'D');
+}
+
+}  // namespace
+#endif
+
 bool TimeThread(ThreadTime* time, bool with_ready) {
   (void)with_ready;  // told only on Linux
 #ifdef CLOCK_THREAD_CPUTIME_ID
@@ -143,17 +171,11 @@ bool TimeThread(ThreadTime* time, bool with_ready) {
 #ifdef __linux__
   // Linux tells how long the thread waited for a processor, up to the last
   // time it got one. (Its figure for the time on one lags by up to a tick.)
-  int fd = with_ready ? open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC) : -1;
-  if (fd >= 0) {
-    char text[96];
-    ssize_t length = read(fd, text, sizeof text - 1);
-    close(fd);
-    unsigned long long ready;
-    if (length > 0) {
-      text[length] = '\0';
-      if (sscanf(text, "%*s %llu", &ready) == 1) time->ready = ready / 1e9;
-    }
-  }
+  char text[96];
+  unsigned long long ready;
+  if (with_ready && ReadProc("/proc/thread-self/schedstat", text, sizeof text) &&
+      sscanf(text, "%*s %llu", &ready) == 1)
+    time->ready = ready / 1e9;
 #endif
   return true;
 #else
@@ -178,34 +200,6 @@ void SetUpHeaps() {
   }
 #endif
 }
-
-#ifdef __linux__
-namespace {
-
-// The text of a small file of /proc, or false.
-bool ReadProc(const char* path, char* text, size_t size) {
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  ssize_t length = read(fd, text, size - 1);
-  close(fd);
-  if (length <= 0) return false;
-  text[length] = '\0';
-  return true;
-}
-
-// Whether the process that started this one is asleep (waiting for it).
-bool ParentAsleep() {
-  pid_t parent = getppid();
-  if (parent <= 1) return false;  // adopted: not who started it
-  char path[32], text[512];
-  snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(parent));
-  if (!ReadProc(path, text, sizeof text)) return false;
-  const char* state = strrchr(text, ')');  // the name may hold anything
-  return state && (state[1] == ' ') && (state[2] == 'S' || state[2] == 'D');
-}
-
-}  // namespace
-#endif
 
 unsigned OthersRunning(bool starting) {
 #ifdef __linux__

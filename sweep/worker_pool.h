@@ -224,8 +224,7 @@ struct WorkerPool::Timing {
     since = now;
     paused = apart;
     if (!last && in_pieces < length * kTimedSpan) return false;
-    pieces = 0;
-    paused = true;
+    Drop();
     ThreadTime thread;
     bool told = with_ready;
     if (!timed || !TimeThread(&thread, told)) return false;
