@@ -87,9 +87,10 @@ unsigned ProcessorCount();
 
 // How many threads of the whole system, the caller's left out, are running
 // or ready to run now; 0 where the system does not tell. `starting`: the
-// process has only just started, and the program that started it, waiting
-// for it now, is not one of them, though a system may still count it (Linux
-// keeps a thread that has just gone to sleep counted for up to a tick).
+// process has only just started, and the programs that started it, waiting
+// for it now, are not among them, though a system may still count them
+// (Linux counts a thread that has just gone to sleep for up to a few ms):
+// the count may cost a moment's sleep.
 unsigned OthersRunning(bool starting);
 
 #endif  // ZAPEXT_PLATFORM_THREAD_H_

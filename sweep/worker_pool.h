@@ -61,8 +61,8 @@ inline bool LooksAgain(unsigned refused, std::chrono::steady_clock::duration sin
 }
 
 // Whether a look at the machine comes as the process starts: the first
-// look, this soon after the pool was made, when the program that started
-// this one may still be counted running though it only waits for it.
+// look, this soon after the pool was made, when the programs that started
+// this one may still be counted running though they only wait for it.
 inline bool LooksAtStart(unsigned refused, std::chrono::steady_clock::duration since_made) {
   return refused == 0 && since_made < std::chrono::milliseconds(2);
 }
