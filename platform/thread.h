@@ -82,6 +82,12 @@ void SetUpHeaps();
 // Lets another thread that is ready run on this processor now, if any is.
 void GiveWay();
 
+// The processor the calling thread runs on now, -1 where not told.
+int CurrentProcessor();
+// Moves the calling thread to another of the processors it may run on, where
+// there is one; from there it may go anywhere again.
+void LeaveProcessor();
+
 // How many processors this process may run on.
 unsigned ProcessorCount();
 

@@ -76,17 +76,27 @@ void* Run(void* start) {
   return nullptr;
 }
 
+#ifdef STARTS_AWAY
+// The processors the calling thread may run on, and of them all but the one
+// it runs on now; false where there are no others, or the system does not
+// tell.
+bool Elsewhere(cpu_set_t* allowed, cpu_set_t* elsewhere) {
+  int here = sched_getcpu();
+  if (here < 0 || sched_getaffinity(0, sizeof *allowed, allowed) != 0) return false;
+  *elsewhere = *allowed;
+  CPU_CLR(here, elsewhere);
+  return CPU_COUNT(elsewhere) > 0;
+}
+#endif
+
 // Whether the thread that `attributes` start begins on another processor
 // than the calling one. Linux puts a new thread on its starter's processor,
 // where it waits its turn while the starter works on, and may take tens of
 // milliseconds to move one of them to a processor that idles meanwhile.
 bool StartAway(pthread_attr_t* attributes, Start* start) {
 #ifdef STARTS_AWAY
-  int here = sched_getcpu();
-  if (here < 0 || sched_getaffinity(0, sizeof start->allowed, &start->allowed) != 0) return false;
-  cpu_set_t elsewhere = start->allowed;
-  CPU_CLR(here, &elsewhere);
-  return CPU_COUNT(&elsewhere) > 0 &&
+  cpu_set_t elsewhere;
+  return Elsewhere(&start->allowed, &elsewhere) &&
          pthread_attr_setaffinity_np(attributes, sizeof elsewhere, &elsewhere) == 0;
 #else
   (void)attributes;
@@ -134,6 +144,23 @@ void Thread::Join() {
 }
 
 void GiveWay() { sched_yield(); }
+
+int CurrentProcessor() {
+#ifdef STARTS_AWAY
+  return sched_getcpu();
+#else
+  return -1;
+#endif
+}
+
+void LeaveProcessor() {
+#ifdef STARTS_AWAY
+  cpu_set_t allowed, elsewhere;
+  // Moved at once; then free to go anywhere again, as any thread.
+  if (Elsewhere(&allowed, &elsewhere) && sched_setaffinity(0, sizeof elsewhere, &elsewhere) == 0)
+    sched_setaffinity(0, sizeof allowed, &allowed);
+#endif
+}
 
 #ifdef __linux__
 namespace {

@@ -74,6 +74,8 @@ bool TimeThread(ThreadTime*, bool) { return false; }
 // Windows' heap is shared by every thread already.
 void SetUpHeaps() {}
 
+int CurrentProcessor() { return -1; }  // not told: no thread is moved
+void LeaveProcessor() {}
 unsigned OthersRunning(bool) { return 0; }  // not told: every processor counts as free
 
 unsigned ProcessorCount() {

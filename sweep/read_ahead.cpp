@@ -83,6 +83,7 @@ bool ReadAhead::Enter(Entered* entered, Directory* parent, const DirEntry* entry
   bool ahead;
   {
     Locked locked(pool_->mutex());
+    pool_->SweepRunsHere();
     dir->Move(Visit::kIn);
     Settle(dir.get(), &path);
     ahead = dir->handle() == Handle::kAhead;

@@ -147,6 +147,18 @@ void WorkerPool::Progress(const Job* done) {
   if (sweep_waits_ && (!awaited_ || awaited_ == done)) ready_.WakeOne();
 }
 
+void WorkerPool::MoveOffSweep() {
+  // Linux puts a thread it wakes beside its waker at times, and may take
+  // milliseconds to part two threads that take turns on one processor while
+  // another idles. All wait for the sweep, which writes every line in its
+  // order: a worker that finds itself on its processor leaves it. Not where
+  // the file system keeps the workers waiting: then there are more of them
+  // than processors.
+  int here = CurrentProcessor();
+  if (here >= 0 && here == sweep_on_.load(std::memory_order_relaxed) && !blocked_lately())
+    LeaveProcessor();
+}
+
 void WorkerPool::WorkerMain(void* pool) { static_cast<WorkerPool*>(pool)->Loop(); }
 
 void WorkerPool::Loop() {
@@ -165,6 +177,7 @@ void WorkerPool::Loop() {
       bool times = timing.open() || !timer_taken_;
       if (times) timer_taken_ = true;
       mutex_.Unlock();
+      MoveOffSweep();
       if (times) timing.Start();
       jobs_->Run(job);
       bool timed = times && timing.End();

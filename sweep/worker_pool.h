@@ -93,6 +93,8 @@ class WorkerPool {
   bool blocked() const { return blocked_; }
   // Without it: the same, as it was lately.
   bool blocked_lately() const { return blocked_.load(std::memory_order_relaxed); }
+  // The sweep's thread runs on the processor it is on now.
+  void SweepRunsHere() { sweep_on_.store(CurrentProcessor(), std::memory_order_relaxed); }
   // With the lock held: whether a worker has started.
   bool started() const { return !threads_.empty(); }
 
@@ -122,6 +124,8 @@ class WorkerPool {
   bool FirstWorkerDue();
   // With mutex_ held: starts one more worker, false when none could start.
   bool StartWorker();
+  // Without mutex_: a worker on the sweep's processor moves off it.
+  void MoveOffSweep();
   static void WorkerMain(void* pool);
   void Loop();
   // With mutex_ held: gives way and takes the lock again, true, unless
@@ -143,6 +147,7 @@ class WorkerPool {
   unsigned least_active_ = 1;
   unsigned working_ = 0;
   std::atomic<bool> blocked_{false};  // read without the lock too
+  std::atomic<int> sweep_on_{-1};     // the sweep's processor, as it last said
   bool sweep_waits_ = false;
   const Job* awaited_ = nullptr;
   int sweep_looks_ = 0;
