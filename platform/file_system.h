@@ -101,9 +101,11 @@ class FileSystem {
   // the full text `path`) still names the directory that `dir` lists: not
   // moved away nor replaced since `dir` was opened. Where the system keeps
   // the path each open directory is reached by, the directory still at
-  // `path` is still there. False when it cannot tell.
+  // `path` is still there. False when it cannot tell. `requests_wait`: the
+  // file system keeps threads waiting for its answers (a network one), and
+  // what can be told without asking it is asked first.
   virtual bool StillAt(Listing* parent, const DirEntry& entry, const CString& path,
-                       Listing* dir) = 0;
+                       Listing* dir, bool requests_wait) = 0;
 
   // Gives the file `name` in the open listing `dir` (full text `path`) the
   // attribute word `attributes`. Returns 0 or the platform's error code.

@@ -465,8 +465,8 @@ class Win32FileSystem : public FileSystem {
     return GoneOrError(RemoveOpenFile(file));
   }
 
-  bool StillAt(Listing* parent, const DirEntry& entry, const CString& path,
-               Listing* dir) override {
+  bool StillAt(Listing* parent, const DirEntry& entry, const CString& path, Listing* dir,
+               bool) override {
     // By file id: the name, opened as what it is, and the handle held.
     HANDLE named = INVALID_HANDLE_VALUE;
     if (parent) {

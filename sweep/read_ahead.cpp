@@ -124,7 +124,9 @@ void ReadAhead::CheckStillThere(Directory* dir, const CString& path) {
   // Through its parent's listing, or by its text where the sweep is in the
   // parent without one.
   DirEntry entry = dir->Entry();
-  if (fs_->StillAt(dir->parent->listing.get(), entry, path, dir->listing.get())) return;
+  if (fs_->StillAt(dir->parent->listing.get(), entry, path, dir->listing.get(),
+                   pool_->blocked_lately()))
+    return;
   {
     Locked locked(pool_->mutex());
     while (Busy(dir)) pool_->WaitForProgress();

@@ -188,8 +188,14 @@ TEST(StillAtTest, TellsAMovedDirectory) {
     ASSERT_EQ(0, chdir(dir.c_str()));
     EXPECT_EQ(0, system(c.commands));
     if (top && opened) {
-      EXPECT_EQ(c.through_parent, fs->StillAt(top.get(), sub, CString(path.c_str()), opened.get()));
-      EXPECT_EQ(c.by_path, fs->StillAt(nullptr, sub, CString(path.c_str()), opened.get()));
+      // Whatever it asks first.
+      for (bool requests_wait : {false, true}) {
+        SCOPED_TRACE(requests_wait ? "requests wait" : "requests answered at once");
+        EXPECT_EQ(c.through_parent,
+                  fs->StillAt(top.get(), sub, CString(path.c_str()), opened.get(), requests_wait));
+        EXPECT_EQ(c.by_path,
+                  fs->StillAt(nullptr, sub, CString(path.c_str()), opened.get(), requests_wait));
+      }
     } else {
       ADD_FAILURE() << "not opened: " << error;
     }

@@ -875,10 +875,10 @@ TEST(SweepTest, ADirectoryMovedAwayIsNotSweptWhereItWent) {
 class ShortOnTheSweep : public HeldAtA {
  public:
   ShortOnTheSweep() : HeldAtA({"d"}, 1) { hold = true; }
-  bool StillAt(Listing* parent, const DirEntry& entry, const CString& path,
-               Listing* dir) override {
+  bool StillAt(Listing* parent, const DirEntry& entry, const CString& path, Listing* dir,
+               bool requests_wait) override {
     if (strcmp(entry.name, "d") == 0) throw std::bad_alloc();
-    return VirtualFileSystem::StillAt(parent, entry, path, dir);
+    return VirtualFileSystem::StillAt(parent, entry, path, dir, requests_wait);
   }
   std::unique_ptr<Listing> OpenListing(Listing* parent, const DirEntry* entry,
                                        const CString& path, int* error) override {

@@ -247,7 +247,7 @@ void VirtualFileSystem::MoveAway(const std::string& path) {
 }
 
 bool VirtualFileSystem::StillAt(Listing* parent, const DirEntry& entry, const CString& path,
-                                Listing* dir) {
+                                Listing* dir, bool) {
   std::lock_guard<std::mutex> locked(lock_);
   Node* node = nullptr;
   if (parent) {

@@ -69,8 +69,8 @@ class VirtualFileSystem : public FileSystem {
   int SetAttributes(Listing* dir, const char* name, const CString& path,
                     uint32_t attributes) override;
   int RemoveFile(Listing* dir, const char* name, const CString& path) override;
-  bool StillAt(Listing* parent, const DirEntry& entry, const CString& path,
-               Listing* dir) override;
+  bool StillAt(Listing* parent, const DirEntry& entry, const CString& path, Listing* dir,
+               bool requests_wait) override;
   bool OutOfHandles(int error) const override { return handle_limit && error == EMFILE; }
   size_t HandleLimit() const override;
   size_t HandlesFree() const override;
