@@ -81,7 +81,8 @@ void BlockReader::Read(Directory* dir, Block* block, bool ahead) {
     listed += length + 1;
     try {
       // Matched once, here: the sweep and the removals ahead both go by it.
-      bool matches = !(entry.attributes & kAttrDirectory) && MatchesExtension(entry.name, *wanted_);
+      bool matches =
+          !(entry.attributes & kAttrDirectory) && MatchesExtension(entry.name, length, *wanted_);
       bool enters = IsSweptDirectory(entry);
       if (!matches && !enters) {
         // Nothing the sweep would do with it: it is passed over here.

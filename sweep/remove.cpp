@@ -13,12 +13,18 @@ CString ExtensionOf(const CString& name) {
 }
 
 bool MatchesExtension(const char* name, const CString& wanted) {
-  // Upper-casing keeps the length, so a tail of another length cannot match;
-  // checking that first spares building a text for nearly every entry.
-  const char* dot = strrchr(name, '.');
-  const char* tail = dot ? dot + 1 : name;
-  size_t length = strlen(tail);
-  if (length != static_cast<size_t>(wanted.GetLength())) return false;
+  return MatchesExtension(name, strlen(name), wanted);
+}
+
+bool MatchesExtension(const char* name, size_t name_length, const CString& wanted) {
+  // Upper-casing keeps the length, so a tail of another length cannot match:
+  // only the end of the name as long as `wanted` is read, and no text is
+  // built for nearly every entry. It is the tail where a dot stands before
+  // it, or it is the whole name; and a dot in it would be one in `wanted`.
+  size_t length = static_cast<size_t>(wanted.GetLength());
+  if (name_length < length) return false;
+  const char* tail = name + name_length - length;
+  if (tail != name && tail[-1] != '.') return false;
   // An ASCII tail folds as every platform folds a-z: compared in place,
   // with nothing to allocate, so a want of memory cannot lose an entry.
   const char* upper = wanted;
@@ -27,10 +33,12 @@ bool MatchesExtension(const char* name, const CString& wanted) {
     char c = tail[i] >= 'a' && tail[i] <= 'z' ? static_cast<char>(tail[i] - 'a' + 'A') : tail[i];
     if (c != upper[i]) return false;
   }
-  if (i == length) return true;
-  CString extension(tail, length);
-  extension.MakeUpper();
-  return extension == wanted;
+  if (i < length) {
+    CString extension(tail, length);
+    extension.MakeUpper();
+    if (!(extension == wanted)) return false;
+  }
+  return wanted.ReverseFind('.') < 0;
 }
 
 bool IsSweptDirectory(const DirEntry& entry) {

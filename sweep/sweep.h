@@ -63,6 +63,8 @@ CString ExtensionOf(const CString& name);
 
 // Whether ExtensionOf(name) equals `wanted`, which is already upper-cased.
 bool MatchesExtension(const char* name, const CString& wanted);
+// The same, for a name whose length is known.
+bool MatchesExtension(const char* name, size_t name_length, const CString& wanted);
 
 // Removes the matching file `entry` of the open listing `dir`, whose full
 // text is `*directory` (as it was on return), releasing its read-only

@@ -22,6 +22,7 @@ const MatchCase kMatchCases[] = {
     {"notes.bak.old", "OLD", "bak", false},
     {"notes.bakx", "BAKX", "bak", false},
     {"notes.ba", "BA", "bak", false},
+    {"ak", "AK", "bak", false},  // shorter than the extension wanted
     {"notes.", "", "bak", false},
     {"notes.", "", "", true},  // an empty extension matches only a trailing dot
     {"notes", "NOTES", "", false},
