@@ -19,6 +19,7 @@ WorkerPool::WorkerPool(unsigned workers, Jobs* jobs) : jobs_(jobs) {
   // waits for a worker: the workers start with the others.
   unsigned processors = ProcessorCount();
   least_active_ = processors > 1 ? processors - 1 : 1;
+  parts_ = processors > 1;
   active_ = std::min(least_active_, workers);
   try {
     threads_.reserve(workers);
@@ -154,9 +155,9 @@ void WorkerPool::MoveOffSweep() {
   // order: a worker that finds itself on its processor leaves it. Not where
   // the file system keeps the workers waiting: then there are more of them
   // than processors.
+  if (!parts_ || blocked_lately()) return;
   int here = CurrentProcessor();
-  if (here >= 0 && here == sweep_on_.load(std::memory_order_relaxed) && !blocked_lately())
-    LeaveProcessor();
+  if (here >= 0 && here == sweep_on_.load(std::memory_order_relaxed)) LeaveProcessor();
 }
 
 void WorkerPool::WorkerMain(void* pool) { static_cast<WorkerPool*>(pool)->Loop(); }

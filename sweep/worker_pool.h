@@ -94,7 +94,9 @@ class WorkerPool {
   // Without it: the same, as it was lately.
   bool blocked_lately() const { return blocked_.load(std::memory_order_relaxed); }
   // The sweep's thread runs on the processor it is on now.
-  void SweepRunsHere() { sweep_on_.store(CurrentProcessor(), std::memory_order_relaxed); }
+  void SweepRunsHere() {
+    if (parts_) sweep_on_.store(CurrentProcessor(), std::memory_order_relaxed);
+  }
   // With the lock held: whether a worker has started.
   bool started() const { return !threads_.empty(); }
 
@@ -148,6 +150,7 @@ class WorkerPool {
   unsigned working_ = 0;
   std::atomic<bool> blocked_{false};  // read without the lock too
   std::atomic<int> sweep_on_{-1};     // the sweep's processor, as it last said
+  bool parts_ = false;  // a worker may run on another processor than the sweep's
   bool sweep_waits_ = false;
   const Job* awaited_ = nullptr;
   int sweep_looks_ = 0;
