@@ -142,6 +142,22 @@ TEST_F(PortableListingTest, AnEntryOpensOnlyThroughItsParent) {
   EXPECT_EQ(EBADF, error);
 }
 
+// Descriptors opened, low or high, are no longer free: never more are told
+// free than the process could open.
+TEST(HandlesFreeTest, CountsWhatIsHeld) {
+  FileSystem* fs = RealFileSystem();
+  size_t before = fs->HandlesFree();
+  if (before == SIZE_MAX || before < 3) GTEST_SKIP() << "no bound on descriptors here";
+  EXPECT_LE(before, fs->HandleLimit());
+  int low = open("/", O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(low, 0);
+  int high = fcntl(low, F_DUPFD_CLOEXEC, 1000);
+  EXPECT_EQ(before - (high >= 0 ? 2 : 1), fs->HandlesFree());
+  if (high >= 0) close(high);
+  close(low);
+  EXPECT_EQ(before, fs->HandlesFree());
+}
+
 // Whether a directory opened through its parent is still where its name
 // leads, after what may have moved it: through the parent's listing, and by
 // its full path.
