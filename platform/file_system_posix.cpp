@@ -168,6 +168,19 @@ bool KnownAs(int fd, const CString& path) {
   return got == static_cast<ssize_t>(length) && memcmp(text, static_cast<const char*>(path), length) == 0;
 }
 
+// Whether `entry` of `parent` (or, with `parent` null, `path`) names the
+// directory `dir` lists, by device and inode: the name, not followed if it
+// is a link now, and the descriptor.
+bool SameAsNamed(Listing* parent, const DirEntry& entry, const CString& path, Listing* dir) {
+  struct stat named, opened;
+  int at = parent ? FdOf(parent) : AT_FDCWD;
+  if (fstatat(at, parent ? entry.name : static_cast<const char*>(path), &named,
+              AT_SYMLINK_NOFOLLOW) != 0)
+    return false;
+  if (fstat(FdOf(dir), &opened) != 0) return false;
+  return named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
+}
+
 class PosixFileSystem : public FileSystem {
  public:
   char separator() const override { return '/'; }
@@ -258,20 +271,6 @@ class PosixFileSystem : public FileSystem {
     if (requests_wait && KnownAs(FdOf(dir), path)) return true;
     if (SameAsNamed(parent, entry, path, dir)) return true;
     return !requests_wait && KnownAs(FdOf(dir), path);
-  }
-
- private:
-  // By device and inode: the name, not followed if it is a link now, and
-  // the descriptor.
-  static bool SameAsNamed(Listing* parent, const DirEntry& entry, const CString& path,
-                          Listing* dir) {
-    struct stat named, opened;
-    int at = parent ? FdOf(parent) : AT_FDCWD;
-    if (fstatat(at, parent ? entry.name : static_cast<const char*>(path), &named,
-                AT_SYMLINK_NOFOLLOW) != 0)
-      return false;
-    if (fstat(FdOf(dir), &opened) != 0) return false;
-    return named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
   }
 };
 
