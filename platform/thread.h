@@ -73,6 +73,14 @@ struct ThreadTime {
 // millisecond. `ready` is told only when `with_ready` asks for it (it costs
 // more), and where the system can tell it; else it stays 0.
 bool TimeThread(ThreadTime* time, bool with_ready);
+// Whether a clock that reads these times of a thread and of its process,
+// in nanoseconds, moves only in whole ticks of a millisecond or more (a
+// user-mode kernel's move by 10 ms): both whole milliseconds, which one
+// that counts nanoseconds shows about once in a million million reads.
+inline bool MovesInTicks(long long thread_ns, long long process_ns) {
+  const long long kMillisecond = 1000 * 1000;
+  return thread_ns % kMillisecond == 0 && process_ns % kMillisecond == 0;
+}
 
 // Has every thread of the process allocate from one heap where the address
 // space is limited, each from its own elsewhere; called where the process

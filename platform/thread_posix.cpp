@@ -204,7 +204,17 @@ void Nap() {
 
 bool TimeThread(ThreadTime* time, bool with_ready) {
   (void)with_ready;  // told only on Linux
-#ifdef CLOCK_THREAD_CPUTIME_ID
+#if defined(CLOCK_THREAD_CPUTIME_ID) && defined(CLOCK_PROCESS_CPUTIME_ID)
+  // A clock that moves in ticks tells a window of a millisecond as none of
+  // its time or as ten times all of it: told once, at the first reading.
+  static const bool kInTicks = [] {
+    struct timespec thread, process;
+    return clock_gettime(CLOCK_THREAD_CPUTIME_ID, &thread) != 0 ||
+           clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &process) != 0 ||
+           MovesInTicks(thread.tv_sec * 1000000000LL + thread.tv_nsec,
+                        process.tv_sec * 1000000000LL + process.tv_nsec);
+  }();
+  if (kInTicks) return false;
   struct timespec used;
   if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used) != 0) return false;
   time->working = used.tv_sec + used.tv_nsec / 1e9;

@@ -251,7 +251,7 @@ void ReadAhead::Settle(Directory* dir, const CString* path) {
   // where it does, workers start, many at once. The starting directory's
   // reading closes a window of its own, so that they are many from the
   // start where its one reading tells it.
-  bool timing = !pool_->started();
+  bool timing = pool_->TimesTheSweep();
   lock->Unlock();
   if (timing) sweep_timing_.Start();
   Run(dir, path, true);

@@ -175,7 +175,7 @@ void WorkerPool::Loop() {
       // One worker times its jobs at a time: the workers run jobs of one
       // kind, and where a system call is dear (a virtual machine's kernel)
       // each timing all of them cost as many calls as a job again.
-      bool times = timing.open() || !timer_taken_;
+      bool times = adapts_ && (timing.open() || !timer_taken_);
       if (times) timer_taken_ = true;
       mutex_.Unlock();
       MoveOffSweep();

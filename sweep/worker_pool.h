@@ -97,8 +97,10 @@ class WorkerPool {
   void SweepRunsHere() {
     if (parts_) sweep_on_.store(CurrentProcessor(), std::memory_order_relaxed);
   }
-  // With the lock held: whether a worker has started.
-  bool started() const { return !threads_.empty(); }
+  // With the lock held: whether the sweep times its own readings, as they
+  // tell how many work at once: until a worker has started, and only where
+  // that is told by the times.
+  bool TimesTheSweep() const { return threads_.empty() && adapts_; }
 
   // With the lock held: `waiting` jobs are there for workers.
   void WakeWorker(size_t waiting);

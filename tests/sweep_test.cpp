@@ -605,6 +605,24 @@ TEST(SweepTest, AWorkerStartsOnlyWhereItCanWin) {
     EXPECT_EQ(row.starts, StartsFirstWorker(row.others, row.processors, row.blocked)) << row.machine;
 }
 
+// A thread clock that moves in ticks times no window of a millisecond: the
+// workers then work as where the file system keeps them waiting.
+TEST(SweepTest, AClockOfTicksTimesNoThread) {
+  struct Row {
+    const char* clock;
+    long long thread_ns, process_ns;
+    bool ticks;
+  };
+  const Row kRows[] = {
+      {"a user-mode kernel's, in ticks of 10 ms", 70000000, 120000000, true},
+      {"there, a thread that has not met a tick", 0, 30000000, true},
+      {"in nanoseconds", 1234567, 7654321, false},
+      {"in nanoseconds, the thread's a whole millisecond by chance", 3000000, 5123457, false},
+  };
+  for (const Row& row : kRows)
+    EXPECT_EQ(row.ticks, MovesInTicks(row.thread_ns, row.process_ns)) << row.clock;
+}
+
 // When a machine found busy is looked at again for the first worker: by
 // the time since, however many directories were handed over meanwhile.
 TEST(SweepTest, ABusyMachineIsLookedAtAgainByTheClock) {
