@@ -20,7 +20,8 @@ constexpr unsigned Bits(States... to) {
 const unsigned kHandleMoves[] = {
     Bits(Handle::kOpening, Handle::kAhead, Handle::kOwn),                      // kNone
     Bits(Handle::kAhead, Handle::kNone),                                       // kOpening
-    Bits(Handle::kClosing, Handle::kOwn, Handle::kNone, Handle::kGivenBack),   // kAhead
+    Bits(Handle::kClosing, Handle::kClosed, Handle::kOwn, Handle::kNone,
+         Handle::kGivenBack),  // kAhead
     Bits(Handle::kClosed),                                                     // kClosing
     Bits(Handle::kOwn, Handle::kNone),                                         // kClosed
     Bits(Handle::kOwn, Handle::kNone),                                         // kGivenBack

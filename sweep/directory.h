@@ -19,6 +19,8 @@
 //   kOpening       kNone        Done: the opening failed             lock
 //   kAhead         kClosing     the worker read it whole and closed  busy
 //   kClosing       kClosed      Done                                 lock
+//   kAhead         kClosed      the sweep enters it, nothing more    lock
+//                               to do through it (DealtWith)
 //   kAhead         kOwn         the sweep enters it                  lock
 //   kAhead         kNone        given back before its first block,   lock
 //                               or dropped, the sweep leaving above

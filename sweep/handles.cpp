@@ -95,3 +95,23 @@ void ReadAhead::GiveBack(Directory* dir) {
     if (!dir->ahead->ended) dir->Move(Reading::kResuming);
   }
 }
+
+bool ReadAhead::DealtWith(const Directory* dir) const {
+  // Where the workers wait for the file system, a directory read whole is
+  // kept open for its subdirectories, opened by several workers at once.
+  // Once its every file is gone and its every subdirectory opened, nothing
+  // more is done through it: the sweep enters it as one closed ahead, and
+  // goes by its subdirectories' own checks rather than ask where it stands.
+  if (!pool_->blocked() || dir->work() != Work::kDone || !dir->ahead || !dir->ahead->ended ||
+      dir->ahead->held || dir->depth >= unheld_above_)
+    return false;
+  for (const Item& item : dir->ahead->items) {
+    if (item.matches && item.outcome == Item::kNotRemoved) return false;
+    const Directory* below = item.below.get();
+    // A busy one may be opening it through this listing still.
+    if (below && (below->work() == Work::kBusy ||
+                  (below->handle() != Handle::kAhead && below->handle() != Handle::kClosed)))
+      return false;
+  }
+  return true;
+}

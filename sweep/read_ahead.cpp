@@ -81,16 +81,23 @@ bool ReadAhead::Enter(Entered* entered, Directory* parent, const DirEntry* entry
     }
   };
   bool ahead;
+  std::unique_ptr<Listing> done_with;
   {
     Locked locked(pool_->mutex());
     pool_->SweepRunsHere();
     dir->Move(Visit::kIn);
     Settle(dir.get(), &path);
     ahead = dir->handle() == Handle::kAhead;
+    if (ahead && DealtWith(dir.get())) {
+      done_with = std::move(dir->listing);
+      dir->Move(Handle::kClosed, &budget_);
+      ahead = false;
+    }
     if (ahead) dir->Move(Handle::kOwn, &budget_);
     if (dir->handle() == Handle::kClosed) ++unheld_on_path_;
     if (!ahead) begin();
   }
+  done_with.reset();  // closed without the lock
   if (ahead) {
     // Opened ahead, it may have been moved away since: nothing is removed
     // through it then. Checked before its next block is handed out.

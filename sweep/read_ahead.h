@@ -123,6 +123,9 @@ class ReadAhead : public Jobs {
   void Reopen(Directory* dir);
   bool GiveBackHandles();
   void GiveBack(Directory* dir);
+  // With the lock: whether nothing more is done through the listing of
+  // `dir`, opened ahead.
+  bool DealtWith(const Directory* dir) const;
   // Levels the sweep is in without their listing.
   bool Unheld(const Directory* dir) const {
     return dir->visit() == Visit::kIn && dir->handle() == Handle::kClosed;
