@@ -138,6 +138,8 @@ void WorkerPool::WaitForProgress(const Job* awaited) {
   if (LookAgain(&sweep_looks_)) return;
   sweep_waits_ = true;
   awaited_ = awaited;
+  awaited_done_ = false;
+  done_since_ = 0;
   ready_.Wait(&mutex_);
   sweep_waits_ = false;
 }
@@ -145,7 +147,22 @@ void WorkerPool::WaitForProgress(const Job* awaited) {
 void WorkerPool::Progress(const Job* done) {
   // Woken for nothing, the sweep would only sleep again: where the workers
   // wait for the file system, most of what they finish is not its next.
-  if (sweep_waits_ && (!awaited_ || awaited_ == done)) ready_.WakeOne();
+  if (!sweep_waits_) return;
+  if (!awaited_) {
+    ready_.WakeOne();
+    return;
+  }
+  if (awaited_done_)
+    ++done_since_;
+  else
+    awaited_done_ = awaited_ == done;
+  WakeSweepWhenDue();
+}
+
+void WorkerPool::WakeSweepWhenDue() {
+  if (sweep_waits_ && awaited_ &&
+      WakesTheSweep(awaited_done_, blocked_, done_since_, active_, idle_, working_))
+    ready_.WakeOne();
 }
 
 void WorkerPool::MoveOffSweep() {
@@ -199,6 +216,7 @@ void WorkerPool::Loop() {
       timer_taken_ = false;
     }
     ++idle_;
+    WakeSweepWhenDue();  // it lags no longer
     more_.Wait(&mutex_);
     --idle_;
   }

@@ -67,6 +67,19 @@ inline bool LooksAtStart(unsigned refused, std::chrono::steady_clock::duration s
   return refused == 0 && since_made < std::chrono::milliseconds(2);
 }
 
+// Whether the sweep, waiting for a job a worker runs, is woken, the job
+// `done`: at once where the processors hold the workers back. Where the
+// file system keeps them waiting, the sweep catches up with them at most
+// directories, and each wake-up costs two system calls and two switches
+// (a third of the processor, on a user-mode kernel's network share) for
+// lines that can as well wait: it sleeps on until half as many more jobs as
+// may run at once are done too (`done_since`), or a worker finds nothing to
+// do, or none works: the sweep lags no more than that.
+inline bool WakesTheSweep(bool done, bool blocked, unsigned done_since, unsigned active,
+                          unsigned idle, unsigned working) {
+  return done && (!blocked || done_since >= active / 2 || idle > 0 || working == 0);
+}
+
 class WorkerPool {
  public:
   // Up to `workers` threads, which take their jobs from `jobs`, started as
@@ -128,6 +141,8 @@ class WorkerPool {
   bool FirstWorkerDue();
   // With mutex_ held: starts one more worker, false when none could start.
   bool StartWorker();
+  // With mutex_ held: wakes the sweep where WakesTheSweep says.
+  void WakeSweepWhenDue();
   // Without mutex_: a worker on the sweep's processor moves off it.
   void MoveOffSweep();
   static void WorkerMain(void* pool);
@@ -155,6 +170,8 @@ class WorkerPool {
   bool parts_ = false;  // a worker may run on another processor than the sweep's
   bool sweep_waits_ = false;
   const Job* awaited_ = nullptr;
+  bool awaited_done_ = false;
+  unsigned done_since_ = 0;  // jobs done since awaited_
   int sweep_looks_ = 0;
   bool stopping_ = false;
   bool look_ = false;    // at the machine, before the first worker starts

@@ -605,6 +605,32 @@ TEST(SweepTest, AWorkerStartsOnlyWhereItCanWin) {
     EXPECT_EQ(row.starts, StartsFirstWorker(row.others, row.processors, row.blocked)) << row.machine;
 }
 
+// When the sweep, waiting for a directory a worker reads, is woken: once
+// it is read, at once unless the file system keeps the workers waiting;
+// then once half as many more as may run are read too, or a worker has
+// nothing to do, or none works.
+TEST(SweepTest, TheSweepWaitingIsWokenAsItCanGoOn) {
+  struct Row {
+    const char* when;
+    bool done, blocked;
+    unsigned done_since, active, idle, working;
+    bool wakes;
+  };
+  const Row kRows[] = {
+      {"its directory not read yet", false, true, 9, 8, 1, 0, false},
+      {"read, the processors the limit", true, false, 0, 1, 0, 1, true},
+      {"read, on a network share, the others busy", true, true, 3, 8, 0, 7, false},
+      {"read, and four more", true, true, 4, 8, 0, 8, true},
+      {"read, a worker out of work", true, true, 0, 8, 1, 7, true},
+      {"read, the last of them", true, true, 0, 8, 0, 0, true},
+      {"read, one may work at once", true, true, 0, 1, 0, 1, true},
+  };
+  for (const Row& row : kRows)
+    EXPECT_EQ(row.wakes, WakesTheSweep(row.done, row.blocked, row.done_since, row.active, row.idle,
+                                       row.working))
+        << row.when;
+}
+
 // A thread clock that moves in ticks times no window of a millisecond: the
 // workers then work as where the file system keeps them waiting.
 TEST(SweepTest, AClockOfTicksTimesNoThread) {
