@@ -106,6 +106,7 @@ uint32_t Sweep(SweepContext* sweep, const CString& start, CString* wanted,
   // workers only read, and the sweep names each file in its place.
   if (workers) engine.Start(workers.get(), !options.watched && !sweep->dry_run);
   if (workers && options.beside_others) workers->StartOnlyBesideOthers();
+  if (workers && options.as_if_busy) workers->StartAsIfBusy();
   if (workers && options.as_if_waiting) workers->ActAsWaiting();
   sweep->engine = &engine;
   uint32_t count = 0;

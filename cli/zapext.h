@@ -29,6 +29,9 @@ struct ZapextOptions {
   // For the tests: the workers all work from the start and stay so, as
   // where the file system keeps them waiting.
   bool as_if_waiting = false;
+  // For the tests: the workers start only beside others, and every
+  // processor is taken: none starts.
+  bool as_if_busy = false;
 };
 
 // Runs the tool for the command line `argv` in the current directory of

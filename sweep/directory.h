@@ -36,13 +36,14 @@
 //   Visit: kAhead -> kIn (Open, lock), kIn -> kLeft and kAhead -> kLeft
 //   (Leave and Forget, lock). Nothing is queued or read ahead for a
 //   directory that has been left.
-//   Work: kNone -> kQueued (Queue), kQueued -> kNone (Settle, Forget),
+//   Work: kNone -> kQueued (Queue), kQueued -> kNone (Settle, Forget, Enter),
 //   kQueued -> kBusy (Take), kNone -> kBusy (Settle: the sweep reads it
 //   itself), kBusy -> kDone (Done), kBusy -> kNone (Done, nothing read),
 //   kDone -> kNone (TakeBlock). All under the lock.
 //   Reading: kBlocks -> kResuming (given back after its first block, lock),
-//   kBlocks -> kListing (found moved away, sweep), any -> kEnded (the
-//   sweep, at the listing's end).
+//   kBlocks -> kListing (found moved away, or entered by the sweep alone
+//   on a busy machine; sweep), any -> kEnded (the sweep, at the listing's
+//   end).
 #ifndef ZAPEXT_SWEEP_DIRECTORY_H_
 #define ZAPEXT_SWEEP_DIRECTORY_H_
 

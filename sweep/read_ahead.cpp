@@ -86,7 +86,18 @@ bool ReadAhead::Enter(Entered* entered, Directory* parent, const DirEntry* entry
     Locked locked(pool_->mutex());
     pool_->SweepRunsHere();
     dir->Move(Visit::kIn);
-    Settle(dir.get(), &path);
+    // Where no worker runs, nor may start yet, it is read as the
+    // single-threaded sweep reads it, nothing below it queued; else its
+    // block is read, by a worker or here.
+    // (Its handle is asked after its work: a worker busy with it moves both.)
+    if (parent && (dir->work() == Work::kNone || dir->work() == Work::kQueued) &&
+        dir->handle() == Handle::kNone && dir->reading() == Reading::kBlocks &&
+        pool_->SweepsAlone()) {
+      if (dir->work() == Work::kQueued) Unqueue(dir.get());
+      dir->Move(Reading::kListing);
+    } else {
+      Settle(dir.get(), &path);
+    }
     ahead = dir->handle() == Handle::kAhead;
     if (ahead && DealtWith(dir.get())) {
       done_with = std::move(dir->listing);

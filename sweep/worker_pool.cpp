@@ -17,9 +17,9 @@ const int kLooksBeforeSleep = 64;
 WorkerPool::WorkerPool(unsigned workers, Jobs* jobs) : jobs_(jobs) {
   // The sweep has a processor of its own, and reads ahead too while it
   // waits for a worker: the workers start with the others.
-  unsigned processors = ProcessorCount();
-  least_active_ = processors > 1 ? processors - 1 : 1;
-  parts_ = processors > 1;
+  processors_ = ProcessorCount();
+  least_active_ = processors_ > 1 ? processors_ - 1 : 1;
+  parts_ = processors_ > 1;
   active_ = std::min(least_active_, workers);
   try {
     threads_.reserve(workers);
@@ -74,12 +74,18 @@ void WorkerPool::WakeWorker(size_t waiting) {
     StartWorker();
 }
 
+bool WorkerPool::SweepsAlone() const {
+  // The clock is read only until a worker starts.
+  return look_ && threads_.empty() &&
+         ::SweepsAlone(false, blocked_, refused_, std::chrono::steady_clock::now() - looked_);
+}
+
 bool WorkerPool::FirstWorkerDue() {
   if (!look_ || blocked_) return true;
   std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now();
   if (!LooksAgain(refused_, now - looked_)) return false;
-  unsigned others = OthersRunning(LooksAtStart(refused_, now - made_));
-  if (StartsFirstWorker(others, ProcessorCount(), blocked_)) return true;
+  unsigned others = busy_ ? processors_ : OthersRunning(LooksAtStart(refused_, now - made_));
+  if (StartsFirstWorker(others, processors_, blocked_)) return true;
   ++refused_;
   looked_ = now;
   return false;

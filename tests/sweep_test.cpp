@@ -355,13 +355,23 @@ const SweepCase kSweepCases[] = {
 // Worker threads change nothing in what the tool prints or leaves, whether
 // they remove files ahead of the sweep or, for a watched output, only read,
 // and whether they act as on a network file system, where they wait.
-const ZapextOptions kEngines[] = {{0, false, nullptr}, {1, false, nullptr}, {3, false, nullptr},
-                                  {3, true, nullptr}, {8, false, nullptr, false, true}};
+const ZapextOptions kEngines[] = {{0, false, nullptr},
+                                  {1, false, nullptr},
+                                  {3, false, nullptr},
+                                  {3, true, nullptr},
+                                  {8, false, nullptr, false, true},
+                                  {3, false, nullptr, false, false, true}};
+
+// Whether workers read ahead of the sweep: none starts where each
+// processor is taken.
+bool ReadsAhead(const ZapextOptions& options) {
+  return options.workers > 0 && !options.as_if_busy;
+}
 
 // An engine as a test's trace names it.
 std::string EngineName(const ZapextOptions& options) {
   return std::to_string(options.workers) + " workers" + (options.watched ? ", watched" : "") +
-         (options.as_if_waiting ? ", waiting" : "");
+         (options.as_if_waiting ? ", waiting" : "") + (options.as_if_busy ? ", busy" : "");
 }
 
 TEST(SweepTest, Cases) {
@@ -572,7 +582,7 @@ class WorkerWatch : public VirtualFileSystem {
 // Asked for, workers start once there is work to hand over, and take it.
 TEST(SweepTest, WaitingDirectoriesAreReadByAWorker) {
   for (const ZapextOptions& options : kEngines) {
-    if (options.workers == 0) continue;
+    if (!ReadsAhead(options)) continue;
     SCOPED_TRACE(EngineName(options));
     WorkerWatch fs;
     for (int i = 0; i < 5; ++i) fs.AddFile("d" + std::to_string(i) + "/x.bak");
@@ -681,13 +691,37 @@ TEST(SweepTest, ABusyMachineIsLookedAtAgainByTheClock) {
   }
 }
 
+// Whether the sweep, no worker started, reads the directory it enters as
+// it goes: only while a look found no processor free, until the next.
+TEST(SweepTest, ABusyMachineIsSweptAsByOneThreadBetweenLooks) {
+  using std::chrono::microseconds;
+  struct Row {
+    const char* when;
+    bool started, blocked;
+    unsigned refused;
+    microseconds since;  // the last look
+    bool alone;
+  };
+  const Row kRows[] = {
+      {"not looked at yet", false, false, 0, microseconds(0), false},
+      {"just found busy", false, false, 1, microseconds(10), true},
+      {"found busy, time to look again", false, false, 1, microseconds(100), false},
+      {"busy all along, 1.5 ms since", false, false, 50, microseconds(1500), true},
+      {"busy all along, 1.6 ms since", false, false, 50, microseconds(1600), false},
+      {"found busy, then a worker started", true, false, 3, microseconds(10), false},
+      {"found busy, on a network share", false, true, 3, microseconds(10), false},
+  };
+  for (const Row& row : kRows)
+    EXPECT_EQ(row.alone, SweepsAlone(row.started, row.blocked, row.refused, row.since)) << row.when;
+}
+
 // Runs `round` with each engine that has workers (watched too, where
 // `watched`) until it says the sweep was held where it meant to hold it,
 // 20 rounds at most (a worker may take "a" before the sweep comes to it),
 // and expects it was.
 void UntilHeld(bool watched, const std::function<bool(const ZapextOptions&)>& round) {
   for (const ZapextOptions& options : kEngines) {
-    if (options.workers == 0 || (options.watched && !watched)) continue;
+    if (!ReadsAhead(options) || (options.watched && !watched)) continue;
     bool held = false;
     for (int i = 0; i < 20 && !held && !::testing::Test::HasFailure(); ++i) {
       SCOPED_TRACE(EngineName(options) + ", round " + std::to_string(i));
