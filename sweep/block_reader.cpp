@@ -181,8 +181,7 @@ bool BlockReader::OpenBelow(Directory* dir) {
   const Block& block = *dir->ahead;
   size_t below = 0;
   for (const Item& item : block.items) {
-    // A file to remove through it.
-    if (item.matches && item.outcome == Item::kNotRemoved) return false;
+    if (item.StillToRemove()) return false;
     if (item.below) ++below;
   }
   if (below > dir->set_aside) return false;

@@ -137,6 +137,10 @@ struct Item {
   std::unique_ptr<Directory> below;  // a directory the sweep will enter
   size_t lines = 0;                  // where its lines start in the block's
   size_t lines_end = 0;
+
+  // A matching file not removed ahead: it is removed through its
+  // directory's listing still.
+  bool StillToRemove() const { return matches && outcome == kNotRemoved; }
 };
 
 // Entries of one directory read in one go, and the lines of the files

@@ -106,7 +106,7 @@ bool ReadAhead::DealtWith(const Directory* dir) const {
       dir->ahead->held || dir->depth >= unheld_above_)
     return false;
   for (const Item& item : dir->ahead->items) {
-    if (item.matches && item.outcome == Item::kNotRemoved) return false;
+    if (item.StillToRemove()) return false;
     const Directory* below = item.below.get();
     // A busy one may be opening it through this listing still.
     if (below && (below->work() == Work::kBusy ||
